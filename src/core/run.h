@@ -1,0 +1,57 @@
+// Run: the one object that owns every record of a galaxy model for the whole run.
+// Stages take the Run (or the records they use) by reference.
+#pragma once
+
+#include "clouds/cloud_types.h"
+#include "core/birth_grid.h"
+#include "core/console.h"
+#include "core/glotauspe.h"
+#include "core/parameters.h"
+#include "core/run_names.h"
+#include "dust/cloud_setup.h"
+#include "dust/grain_mix.h"
+#include "dust/grain_optics.h"
+#include "dust/pah_bands.h"
+#include "emulator/sed_emulator.h"
+#include "numerics/search.h"
+#include "solver/solver_state.h"
+
+namespace qv {
+
+struct Run {
+    explicit Run(Console& c) : con(c) {}
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    Console& con;
+
+    NrKelu nr_kelu;
+    PoinhWork poinh_work;
+
+    RunNames modname;
+    RunParameters parametri;
+    QabsTail trucco;
+    Glotauspe glotauspe;
+    BirthGrid remind;
+    SynthWork prointegrando;
+    CloudSetup glopalla;
+    GrainMix mix;
+    SolverGrainMix taumix;
+    GrainTables q_draine;
+    PahBands glopah;
+    SolverPahBands glopahtau;
+    SolverState globals;
+    CloudTypes mc_righe;
+    SedEmulator ann_qve;
+
+    // State of the driver that outlives one call of qvmain.
+    float snratet = 0.0f;
+};
+
+// The run log <name_res>.out.
+std::string runlog_name(const Run& run);
+// Appends lines to the existing run log (opened, written and closed again).
+void runlog_append(const Run& run, const std::vector<std::string>& lines);
+void runlog_append(const Run& run, const std::string& line);
+
+}  // namespace qv

@@ -1,0 +1,40 @@
+#include "core/run_names.h"
+
+#include "core/run.h"
+#include "io/textfile.h"
+
+namespace qv {
+
+std::string upto_blank(const std::string& s) {
+    const std::size_t b = s.find(' ');
+    return b == std::string::npos ? s : s.substr(0, b);
+}
+
+std::string trim_right(const std::string& s) {
+    std::size_t n = s.size();
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\t' || s[n - 1] == '\0')) --n;
+    return s.substr(0, n);
+}
+
+std::string clean_name_dir(const std::string& argv0) {
+    const std::size_t p = argv0.find_last_of("/\\");
+    return p == std::string::npos ? std::string() : argv0.substr(0, p + 1);
+}
+
+std::string runlog_name(const Run& run) { return upto_blank(run.modname.name_res) + ".out"; }
+
+void runlog_append(const Run& run, const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    std::string text;
+    for (const auto& l : lines) {
+        text += l;
+        text += '\n';
+    }
+    append_existing(runlog_name(run), text);
+}
+
+void runlog_append(const Run& run, const std::string& line) {
+    runlog_append(run, std::vector<std::string>{line});
+}
+
+}  // namespace qv

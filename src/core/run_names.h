@@ -1,0 +1,36 @@
+// RunNames (modname): the names a run works with and the command-line overrides.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+struct RunNames {
+    std::string name;                         // model name (argument 1)
+    std::string name_dir;                     // data directory with its trailing separator, or blank
+    std::string name_res;                     // base name of the result files
+    std::string name_sf;                      // base name of the sf and ele files
+    std::string name_intrho = "quelvo.intrho";  // column-density cache file
+    int nopt = 0;                             // number of command-line overrides
+    std::vector<std::string> opt;             // key in characters 1-10, value from character 11 on
+    bool pahflag = false;
+    bool flutmc = false;
+    int verbose_level = 0;
+
+    // The seven section keys of the par file, in this order.
+    static constexpr std::array<const char*, 7> seckeys = {"SPECTRA", "SSP",     "MIXDIF", "MIXMOL",
+                                                           "MAIN",    "MC_LINE", "LVG"};
+};
+
+// Text helpers for the names: a Fortran character field used "up to its first
+// blank", and without trailing blanks.
+std::string upto_blank(const std::string& s);
+std::string trim_right(const std::string& s);
+
+// Keeps the characters of a path up to and including its last "/" or "\"; a
+// path without either becomes blank.
+std::string clean_name_dir(const std::string& argv0);
+
+}  // namespace qv

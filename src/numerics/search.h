@@ -1,0 +1,71 @@
+// Table search and interpolation. Tables are passed as a pointer to their first
+// entry (entry 1) and their length n; positions are 1-based, 0 meaning before the
+// first entry and n beyond the last.
+//
+// Two rules of search:
+//  - the hunt rules (hunt, liin_s, biliin): a constant table counts as
+//    descending; an exact hit may land on either side of the entry depending on
+//    the caller's guess;
+//  - the hunt90 rules (hunt90, liin, poinh): the result does not depend on the
+//    guess; x equal to the first entry gives 1, equal to the last gives n-1.
+#pragma once
+
+namespace qv {
+
+// Most points that Neville's scheme (and so poinh) takes.
+inline constexpr int kNevilleMax = 10;
+
+// Saved state of the interpolators: each of liin and liin_s keeps the position
+// of its last search, shared by every call that passes no guess.
+struct NrKelu {
+    int liin_pos = 0;
+    int liin_s_pos = 0;
+};
+
+// Work arrays of poinh (window abscissas and ordinates, the two columns of
+// Neville's scheme); refilled on every call.
+struct PoinhWork {
+    float xs[kNevilleMax] = {};
+    float ys[kNevilleMax] = {};
+    float c[kNevilleMax] = {};
+    float d[kNevilleMax] = {};
+};
+
+// Bracketing search by the hunt rules; jlo is the in/out guess (outside 1..n: none).
+void hunt(const float* xx, int n, float x, int& jlo);
+
+namespace nr_kelu {
+
+// Bracketing search by the hunt90 rules.
+void hunt90(const float* xx, int n, float x, int& jlo);
+
+// Linear interpolation (hunt90 rules) with linear extrapolation beyond both ends.
+// ii: optional in/out guess; the routine's saved position is used when it is null.
+float liin(NrKelu& st, const float* xa, int n, const float* ya, float x, int* ii = nullptr);
+
+// Linear interpolation by the hunt rules over xa(1..n).
+float liin_s(NrKelu& st, const float* xa, const float* ya, int n, float x, int* ii = nullptr);
+
+// Trapezoid integral of ya over xa; tables of different lengths stop the run
+// ("arrays xa and ya must have same dim in function arrint" on standard error).
+float arrint(const float* xa, int na, const float* ya, int nb);
+
+}  // namespace nr_kelu
+
+// Neville's scheme over the m points xs(1..m), ys(1..m) at x (1 <= m <= 10);
+// returns y and the last correction dy (not written when m is 1). Two equal
+// abscissas stop the run ("stop in polint").
+void neville(const float* xs, const float* ys, int m, float x, float& y, float& dy);
+
+// Local polynomial interpolation of min(m, n, 10) points around the bracket
+// (hunt90 rules; jlo receives the search result). With m = 2 it is linear
+// interpolation, and linear extrapolation beyond the table.
+void poinh(PoinhWork& w, const float* xa, const float* ya, int n, int m, float x, float& y,
+           float& dy, int& jlo);
+
+// Bilinear interpolation on x1a(1..m) by x2a(1..n); ya is m by n, first index
+// fastest. j1, j2: in/out guesses (hunt rules).
+float biliin(const float* x1a, const float* x2a, const float* ya, int m, int n, float x1, float x2,
+             int& j1, int& j2);
+
+}  // namespace qv

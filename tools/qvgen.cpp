@@ -1,0 +1,34 @@
+// Writes the synthetic example data set: the data tables into the data folder
+// (--data) and the model's own files into the model folder (--model). With
+// --plane-grains the grain tables are the exactly interpolable test tables.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "generators.h"
+
+int main(int argc, char** argv) {
+    std::string data, model;
+    bool plane = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--data") && i + 1 < argc) data = argv[++i];
+        else if (!std::strcmp(argv[i], "--model") && i + 1 < argc) model = argv[++i];
+        else if (!std::strcmp(argv[i], "--plane-grains")) plane = true;
+        else {
+            std::fprintf(stderr, "usage: qvgen [--data DIR] [--model DIR] [--plane-grains]\n");
+            return 2;
+        }
+    }
+    try {
+        if (!data.empty()) {
+            qvgen::write_ssp_tables(data);
+            qvgen::write_grain_tables(data, plane);
+        }
+        if (!model.empty()) qvgen::write_histories(model);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qvgen: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
