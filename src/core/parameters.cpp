@@ -333,6 +333,10 @@ void inppar(Run& run) {
         }
     }
     if (p.igeo < -1 || p.igeo > 5) throw Stop(fio::list_line({"ERROR: invalid IGEO!"}));
+    // The emulator of the dust emission is not part of this program.
+    if (p.annflag != 0)
+        throw Stop(fio::list_line({"annflag=", p.annflag,
+                                   ": the neural-network emulator is not available in this version. stop."}));
 
     // 9. Derived settings.
     CloudSetup& gp = run.glopalla;

@@ -319,6 +319,13 @@ TEST_F(Params, InvalidGeometryIsRefused) {
     EXPECT_EQ(lines[0], " ERROR: invalid IGEO!");
 }
 
+TEST_F(Params, EmulatorIsRefused) {
+    auto lines = stop_lines(test::MainKeys().set("annflag", "2").text());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(" annflag=", 0), 0u);
+    EXPECT_NE(lines[0].find("emulator is not available"), std::string::npos);
+}
+
 TEST_F(Params, SectionsInAnyOrder) {
     read("LVG\nz_lvg     0.\nSSP\n1 x\n" + test::MainKeys().text());
     EXPECT_FLOAT_EQ(run.parametri.tgal, 13.0f);
