@@ -9,6 +9,7 @@
 #include "core/stop.h"
 #include "core/synthesis.h"
 #include "dust/cirrus.h"
+#include "dust/column_density.h"
 #include "dust/predust.h"
 #include "io/format.h"
 #include "sfh_external/external_histories.h"
@@ -62,6 +63,8 @@ void qvmain(Run& run) {
 
     // 1-2. Run parameters and the list of SSP tables.
     parametri::inppar(run);
+    // A cache name that names some other file stops the run before any work.
+    cirrus::check_cache_file(run);
     readflussi_asci(run, p.ssp_mass, false);
 
     // 3. The history reader chosen by istarfo.

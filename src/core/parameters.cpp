@@ -333,6 +333,9 @@ void inppar(Run& run) {
         }
     }
     if (p.igeo < -1 || p.igeo > 5) throw Stop(fio::list_line({"ERROR: invalid IGEO!"}));
+    // The column-density cache has three modes; anything else would mix them.
+    if (p.intrho_w_r < 0 || p.intrho_w_r > 2)
+        throw Stop(fio::list_line({"ERROR: intrho must be 0, 1 or 2, intrho=", p.intrho_w_r}));
     // The emulator of the dust emission is not part of this program.
     if (p.annflag != 0)
         throw Stop(fio::list_line({"annflag=", p.annflag,

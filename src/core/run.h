@@ -8,10 +8,16 @@
 #include "core/glotauspe.h"
 #include "core/parameters.h"
 #include "core/run_names.h"
+#include "dust/cirrus_grid.h"
+#include "dust/cirrus_light.h"
+#include "dust/cirrus_run.h"
 #include "dust/cloud_setup.h"
+#include "dust/column_density.h"
 #include "dust/grain_mix.h"
 #include "dust/grain_optics.h"
 #include "dust/pah_bands.h"
+#include "dust/pah_emission.h"
+#include "dust/temperature_distribution.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
 #include "solver/solver_state.h"
@@ -40,9 +46,16 @@ struct Run {
     GrainTables q_draine;
     PahBands glopah;
     SolverPahBands glopahtau;
+    TemperatureDistribution glopdit;     // small grains of the diffuse dust
+    TemperatureDistribution glopdittau;  // small grains of the cloud solver
+    PahEmissionWork qvpah;               // what pah keeps between calls
     SolverState globals;
     CloudTypes mc_righe;
     SedEmulator ann_qve;
+    CirrusGrid glocold;      // the cirrus grid and its densities
+    GrainEquilibrium tequi;  // big-grain absorption of the cirrus
+    RayDirection protrco;    // direction of the last ray of the column densities
+    CirrusRun cirrus;        // the state of the cirrus model's call
 
     // State of the driver that outlives one call of qvmain.
     float snratet = 0.0f;

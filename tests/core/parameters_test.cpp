@@ -319,6 +319,14 @@ TEST_F(Params, InvalidGeometryIsRefused) {
     EXPECT_EQ(lines[0], " ERROR: invalid IGEO!");
 }
 
+TEST_F(Params, CacheModeOutsideItsThreeValuesIsRefused) {
+    for (const char* mode : {"3", "-1"}) {
+        auto lines = stop_lines(test::MainKeys().set("intrho", mode).text());
+        ASSERT_EQ(lines.size(), 1u) << mode;
+        EXPECT_EQ(lines[0].rfind(" ERROR: intrho must be 0, 1 or 2, intrho=", 0), 0u) << mode;
+    }
+}
+
 TEST_F(Params, EmulatorIsRefused) {
     auto lines = stop_lines(test::MainKeys().set("annflag", "2").text());
     ASSERT_EQ(lines.size(), 1u);

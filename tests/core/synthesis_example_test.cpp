@@ -137,20 +137,5 @@ TEST_F(ExampleFixture, TimeSeriesHistoryRuns) {
     EXPECT_THAT(read_text("example.out"), HasSubstr("Present SFR="));
 }
 
-// The small inputs that other tests of the driver borrow carry a run through the
-// synthesis.
-TEST(SmallStellarInputs, CarryAModelThroughTheSynthesis) {
-    TempDir dir;
-    std::string par = read_text(std::string(QV_SOURCE_DIR) + "/examples/example.par");
-    par = par.substr(0, par.find("\nSSP\n") + 1);  // the MAIN section
-    write_text("m1.par", par + write_small_stellar_inputs("m1"));
-    CapturedConsole cc;
-    std::vector<std::string> args = {"quelvo", "m1"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    ASSERT_EQ(quelvo_main(2, argv.data(), cc.con), 0) << cc.out.str() << cc.err.str();
-    EXPECT_THAT(read_text("m1.out"), HasSubstr("Present SFR="));
-}
-
 }  // namespace
 }  // namespace qv::test

@@ -74,22 +74,6 @@ inline std::string ssp_section(const std::vector<std::pair<int, std::string>>& l
     return out;
 }
 
-// The smallest stellar inputs a run of model `model` needs up to the synthesis:
-// one SSP table "qvtest_ssp.dat" in data_dir (the program's data folder, "" for
-// the working directory) and a constant history <model>.sf to 14 Gyr in the
-// working directory. Returns the SSP section to add to the par file.
-inline std::string write_small_stellar_inputs(const std::string& model, const std::string& data_dir = "") {
-    SspTableText t;
-    t.wave_codes = {60000, 70000, 80000};
-    t.blocks = {{10.2, {70000, 75000, 70000}}, {9.0, {71000, 76000, 71000}}, {6.0, {80000, 85000, 80000}}};
-    write_text(data_dir + "qvtest_ssp.dat", render(t));
-    write_text(model + ".sf",
-               "# constant history\n#     1.0000     SSP mass\n"
-               "1 0.0    1.0 0.02 1e10 0.0  1e10 0.01\n"
-               "2 1.4e10 1.0 0.02 1e10 1.4e10 2.4e10 0.01\n");
-    return "SSP\n% type file\n% ---------\n1 qvtest_ssp.dat\n";
-}
-
 // An SSP library filled in memory: ntab tables of nlam wavelengths, tables in
 // sorted order (type-1 first), ages in Gyr oldest first, fluxes from fl(l, j, i).
 template <class F>

@@ -1,0 +1,245 @@
+// Small-grain temperature distributions and PAH bands in a typical cirrus cell:
+// a diluted stellar field of the solar-neighbourhood strength (CHI = 1) on a
+// dust grid of 100 + 18 + 120 points from 10^10.7 to 10^16.25 Hz, built as the
+// dust preparation builds it.
+//
+//   pdit/plain     both distributions of a small-grain bin as the cirrus computes
+//                  them (0.05-4000 K, then the narrowed range), every level,
+//                  rate and cooling integral afresh: the algorithm as written
+//   pdit/reuse     the same with the field-independent work kept (the cirrus's
+//                  steady state: every bin's ranges met before)
+//   pdit/new_plan  the same with nothing kept between calls but the cooling
+//                  integrand at its fixed abscissas (a range met for the first time)
+//   pah/plain      the 24 PAH bands with the plain integrand
+//   pah/reuse      the same with the inner temperature integrals kept (every
+//                  cell after the first)
+//   pah/first_cell the first cell of a run, which fills them
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../tests/dust/pdit_reference.h"
+#include "core/console.h"
+#include "core/parameters.h"
+#include "core/run.h"
+#include "dust/pah_emission.h"
+#include "dust/temperature_distribution.h"
+
+namespace {
+
+using namespace qv;
+
+// Grain tables in the format of "SIL_81" and "GRA_81": a small-particle
+// absorption Qabs = 4xK/(1 + 4xK) and Rayleigh scattering, x = 2 pi a / lambda.
+void write_table(const std::string& path, bool silicate) {
+    std::string out = " benchmark grain table\n header\n header\n header\n header\n";
+    char buf[128];
+    for (int j = 0; j < 81; ++j) {
+        const double a = std::pow(10.0, -3.0 + 4.0 * j / 80.0);
+        out += " ---- grain\n";
+        std::snprintf(buf, sizeof buf, "%10.4E = radius (micron)\n", a);
+        out += buf;
+        out += "   lambda  Qabs  Qsca\n";
+        for (int k = 0; k < 241; ++k) {
+            const double l = std::pow(10.0, -2.0 + 6.0 * k / 240.0);
+            const double x = 2.0 * 3.14159265 * a / l;
+            const double kk = silicate ? 0.4 / (1.0 + std::pow(l / 0.12, 4.0)) + 0.03 / (1.0 + l * l / 64.0) +
+                                             0.9 * std::exp(-0.5 * (l - 9.7) * (l - 9.7)) + 0.25 / (1.0 + std::pow(20.0 / l, 4.0)) / l
+                                       : 0.3 / (1.0 + l / 20.0) + 0.6 * std::exp(-0.5 * std::pow((1.0 / l - 4.6) / 0.45, 2.0)) +
+                                             0.2 / (1.0 + std::pow(l / 0.08, 4.0));
+            const double sa = 4.0 * x * kk, ss = 8.0 / 3.0 * std::pow(x, 4.0) * (silicate ? 0.15 : 0.25);
+            std::snprintf(buf, sizeof buf, "%.6E %.6E %.6E\n", l, sa / (1.0 + sa), ss / (1.0 + ss) + 1e-30);
+            out += buf;
+        }
+    }
+    std::ofstream(path, std::ios::binary) << out;
+}
+
+double planck_lambda(double lam_a, double t) {
+    const double lam = lam_a * 1e-8;
+    const double x = 1.4387769 / (lam * t);
+    if (x > 700.0) return 0.0;
+    return 2.0 * 6.62607e-27 * 2.99792458e10 * 2.99792458e10 / std::pow(lam, 5.0) / std::expm1(x) * 1e-8;
+}
+
+// A run set up as the cirrus leaves it before a cell's grains: mixture radii,
+// PAH bands, dust grid, field.
+struct Cell {
+    std::filesystem::path dir;
+    std::ostringstream sink;  // the one "somma parr" line
+    Console con;
+    Run run{con};
+
+    explicit Cell(double chi = 1.0) {
+        con.out = &sink;
+        dir = std::filesystem::temp_directory_path() / "qvbench-grains";
+        std::filesystem::create_directories(dir);
+        if (!std::filesystem::exists(dir / "GRA_81")) {
+            write_table((dir / "GRA_81").string(), false);
+            write_table((dir / "SIL_81").string(), true);
+        }
+        run.modname.name_dir = dir.string() + "/";
+        // 20 graphite and 20 silicate radii, 10 Angstrom to 0.25 micron.
+        for (int k = 1; k <= 20; ++k) {
+            const float a = 1e-3f * std::pow(250.0f, static_cast<float>(k - 1) / 19.0f);
+            run.mix.agra(k) = a;
+            run.mix.agra(20 + k) = a * 1.3f;
+        }
+        PahBands& g = run.glopah;
+        const float sig[24] = {3.9f, 0.25f, 0.4f, 3.0f, 0.5f, 2.0f, 4.0f, 3.0f, 0.8f, 3.0f, 0.3f, 3.5f,
+                               3.0f, 1.2f,  2.0f, 0.8f, 0.8f, 0.2f, 0.1f, 0.3f, 0.5f, 0.15f, 0.1f, 0.2f};
+        for (int k = 1; k <= 24; ++k) {
+            g.sigmai(k) = sig[k - 1];
+            const float lam = g.lami(k), dlam = g.dlami(k);
+            g.nui(k) = 3e14f / lam;
+            g.dnui(k) = 3e14f * (1.0f / (lam - dlam / 2.0f) - 1.0f / (lam + dlam / 2.0f));
+            g.lnui(k) = std::log10(g.nui(k));
+        }
+        g.xh = 1.0f;
+        g.xx = 7.5e-25f;
+        std::vector<float> lf;
+        for (int i = 1; i <= 100; ++i) lf.push_back(10.7f + static_cast<float>(i - 1) * 5.55f / 99.0f);
+        for (float l : RunParameters::lam_fea) lf.push_back(std::log10(3e14f / l));
+        for (int k = 1; k <= 24; ++k)
+            for (float f : {-0.0265f, -0.025f, 0.0f, 0.025f, 0.0265f})
+                lf.push_back(f == 0.0f ? g.lnui(k) : std::log10(g.nui(k) + f * g.dnui(k)));
+        std::sort(lf.begin(), lf.end());
+        CloudSetup& c = run.glopalla;
+        const int n = static_cast<int>(lf.size());
+        c.nlf = n;
+        c.lfarr.resize(n);
+        c.farr.resize(n);
+        c.ws.resize(n);
+        for (int i = 1; i <= n; ++i) {
+            c.lfarr(i) = lf[i - 1];
+            c.farr(i) = std::pow(10.0f, c.lfarr(i));
+        }
+        for (int i = 1; i <= n; ++i) c.ws(n + 1 - i) = 3e18f / c.farr(i);
+        run.glopdit.ix.resize(n);
+        run.glopdit.yarr.resize(n);
+        set_field(chi);
+    }
+    void set_field(double chi) {
+        const CloudSetup& c = run.glopalla;
+        const int n = c.nlf;
+        std::vector<double> v(n + 1);
+        for (int i = 1; i <= n; ++i) v[i] = planck_lambda(c.ws(i), 1e4) + 40.0 * planck_lambda(c.ws(i), 4000.0);
+        double s = 0.0;
+        for (int i = 1; i < n; ++i) s += 0.5 * (v[i] + v[i + 1]) * static_cast<double>(c.ws(i + 1) - c.ws(i));
+        for (int i = 1; i <= n; ++i) run.glopdit.ix(i) = static_cast<float>(v[i] * chi * 0.001776893 / s);
+    }
+
+    // The cirrus's narrowing of the range to where dP/dT exceeds 1e-12 of its peak.
+    void narrow() {
+        TemperatureDistribution& td = run.glopdit;
+        float pmax = td.dpdt(1);
+        int imax = 1;
+        for (int i = 2; i <= 150; ++i)
+            if (td.dpdt(i) > pmax) {
+                pmax = td.dpdt(i);
+                imax = i;
+            }
+        const float thr = pmax / 1e12f;
+        int iup = imax;
+        if (!(imax == 150 || td.dpdt(imax) <= thr)) {
+            iup = 150;
+            for (int i = imax + 1; i <= 150; ++i)
+                if (td.dpdt(i) <= thr) {
+                    iup = i;
+                    break;
+                }
+        }
+        int ilo = imax;
+        while (ilo > 1 && td.dpdt(ilo) > thr) --ilo;
+        const float lo = td.tdarr(ilo), hi = td.tdarr(iup);
+        td.tmin = lo;
+        td.tmax = hi;
+    }
+
+    void two_passes(int igra) {
+        TemperatureDistribution& td = run.glopdit;
+        td.igra = igra;
+        td.tmin = 0.05f;
+        td.tmax = 4000.0f;
+        glopdit::pdit(run);
+        narrow();
+        glopdit::pdit(run);
+    }
+};
+
+constexpr int kBin = 4;  // a graphite bin of 28 Angstrom
+
+void pdit_plain(benchmark::State& st) {
+    Cell c;
+    c.two_passes(kBin);  // reads the tables
+    const float lo = c.run.glopdit.tmin, hi = c.run.glopdit.tmax;
+    for (auto _ : st) {
+        ref::PditResult r1 = ref::pdit_cirrus(c.run, kBin, 0.05f, 4000.0f);
+        ref::PditResult r2 = ref::pdit_cirrus(c.run, kBin, lo, hi);
+        benchmark::DoNotOptimize(r1.dpdt.data());
+        benchmark::DoNotOptimize(r2.dpdt.data());
+    }
+}
+BENCHMARK(pdit_plain)->Name("pdit/plain")->Unit(benchmark::kMicrosecond);
+
+void pdit_reuse(benchmark::State& st) {
+    Cell c;
+    c.two_passes(kBin);
+    for (auto _ : st) {
+        c.two_passes(kBin);
+        benchmark::DoNotOptimize(c.run.glopdit.dpdt.data());
+    }
+}
+BENCHMARK(pdit_reuse)->Name("pdit/reuse")->Unit(benchmark::kMicrosecond);
+
+void pdit_new_plan(benchmark::State& st) {
+    Cell c;
+    c.run.glopdit.reuse.capacity = 0;
+    c.two_passes(kBin);
+    for (auto _ : st) {
+        c.two_passes(kBin);
+        benchmark::DoNotOptimize(c.run.glopdit.dpdt.data());
+    }
+}
+BENCHMARK(pdit_new_plan)->Name("pdit/new_plan")->Unit(benchmark::kMicrosecond);
+
+void pah_plain(benchmark::State& st) {
+    Cell c;
+    std::vector<int> bands;
+    for (int k = 1; k <= 24; ++k) bands.push_back(k);
+    for (auto _ : st) {
+        ref::PahReference r;
+        std::vector<float> e = r.pah(c.run, bands);
+        benchmark::DoNotOptimize(e.data());
+    }
+}
+BENCHMARK(pah_plain)->Name("pah/plain")->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void pah_reuse(benchmark::State& st) {
+    Cell c;
+    pah(c.run);
+    for (auto _ : st) {
+        pah(c.run);
+        benchmark::DoNotOptimize(c.run.glopah.epah.data());
+    }
+}
+BENCHMARK(pah_reuse)->Name("pah/reuse")->Unit(benchmark::kMillisecond);
+
+void pah_first_cell(benchmark::State& st) {
+    Cell c;
+    for (auto _ : st) {
+        c.run.qvpah = PahEmissionWork();
+        pah(c.run);
+        benchmark::DoNotOptimize(c.run.glopah.epah.data());
+    }
+}
+BENCHMARK(pah_first_cell)->Name("pah/first_cell")->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
