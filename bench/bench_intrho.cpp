@@ -13,6 +13,7 @@
 
 #include "core/console.h"
 #include "core/run.h"
+#include "dust/predust.h"
 #include "dust/cirrus_grid.h"
 #include "dust/column_density.h"
 
@@ -38,7 +39,7 @@ struct DiskGrid {
         p.zddiff = 0.2f;
         run.remind.ndr = 20;
         run.remind.ncom = 1;
-        qv::cirrus::standard_galaxy_radius(run);
+        qv::standard_galaxy_radius(run);
         run.cirrus.Mdiff = 0.002f;
         qv::cirrus::grid_sizes(run);
         qv::cirrus::allocate_grids(run);

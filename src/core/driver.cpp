@@ -50,6 +50,10 @@ float bulge_share(const BirthGrid& r) {
     return den != 0.0f ? num / den : 0.0f;
 }
 
+void stage_done(Run& run, const char* stage) {
+    if (run.stage_done) run.stage_done(stage);
+}
+
 }  // namespace
 
 void qvmain(Run& run) {
@@ -66,6 +70,7 @@ void qvmain(Run& run) {
     // A cache name that names some other file stops the run before any work.
     cirrus::check_cache_file(run);
     readflussi_asci(run, p.ssp_mass, false);
+    stage_done(run, "parameters");
 
     // 3. The history reader chosen by istarfo.
     std::string sf_name = upto_blank(run.modname.name_sf) + ".sf";
@@ -94,8 +99,11 @@ void qvmain(Run& run) {
             throw Stop(fio::list_line({"istarfo=", g.istarfo, " not valid. stop."}));
     }
 
+    stage_done(run, "history");
+
     // 4. The SSP tables.
     readflussi_asci(run, p.ssp_mass, true);
+    stage_done(run, "ssp tables");
 
     // 5. Birth-time grid and synthesis, enlarged while the grid overflows.
     bool overflow = true;
@@ -107,6 +115,8 @@ void qvmain(Run& run) {
             r.nz = static_cast<int>(1.25f * static_cast<float>(r.nz));
         }
     }
+
+    stage_done(run, "synthesis");
 
     // 6. The single-metallicity history tables are no longer needed.
     g.agesf.clear();
@@ -137,8 +147,11 @@ void qvmain(Run& run) {
 
     // 11-13. Dust preparation, the cloud model, the cirrus model.
     predust(run, fgas, r.primordial_mass, zism);
+    stage_done(run, "dust preparation");
     if (gp.tau1 > 1.0e-4f || gp.mmolfraz < 0.0f) pallanolt96(run, r.primordial_mass, zism);
+    stage_done(run, "clouds");
     colddust(run, fgas, run.snratet);
+    stage_done(run, "cirrus");
 }
 
 }  // namespace qv

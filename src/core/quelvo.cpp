@@ -11,9 +11,7 @@
 
 namespace qv {
 
-namespace {
-
-void run_program(Run& run, int argc, char** argv) {
+void run_quelvo(Run& run, int argc, char** argv) {
     Console& con = run.con;
     const double cpu0 = con.cpu_seconds();
     const double wall0 = con.wall_seconds();
@@ -62,13 +60,11 @@ void run_program(Run& run, int argc, char** argv) {
     runlog_append(run, {"", fio::write_line("(' used cpu time =',F10.3)", {static_cast<float>(cpu)})});
 }
 
-}  // namespace
-
 int quelvo_main(int argc, char** argv, Console& con) {
     int status = 0;
     try {
         Run run(con);
-        run_program(run, argc, argv);
+        run_quelvo(run, argc, argv);
     } catch (const Stop& s) {
         std::ostream& os = s.on_stderr ? *con.err : *con.out;
         for (const auto& l : s.lines) os << l << '\n';

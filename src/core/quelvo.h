@@ -11,6 +11,10 @@ struct Run;
 
 int quelvo_main(int argc, char** argv, Console& con);
 
+// The program on a Run that the caller owns: what quelvo_main runs inside its
+// handlers of the stops and I/O errors (which it lets through).
+void run_quelvo(Run& run, int argc, char** argv);
+
 // Runs the stages of one galaxy model in their fixed order.
 void qvmain(Run& run);
 

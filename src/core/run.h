@@ -2,6 +2,8 @@
 // Stages take the Run (or the records they use) by reference.
 #pragma once
 
+#include <functional>
+
 #include "clouds/cloud_types.h"
 #include "core/birth_grid.h"
 #include "core/console.h"
@@ -59,6 +61,10 @@ struct Run {
 
     // State of the driver that outlives one call of qvmain.
     float snratet = 0.0f;
+
+    // Called by the driver after each stage with its name (a seam for timing
+    // the stages; unset in a normal run).
+    std::function<void(const char* stage)> stage_done;
 };
 
 // The run log <name_res>.out.
