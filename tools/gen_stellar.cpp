@@ -39,7 +39,8 @@
 //   - example_ts.sf: a time series for istarfo 1 with a delayed exponential rate
 //     psi = A t exp(-t / 3 Gyr) (the program rescales it), the gas left by a
 //     closed box of 5.8e11 Msun with the same return fraction, and eight element
-//     masses of the gas (H, He, C, N, O, Ne, Mg, Fe); rows every 0.1 Gyr to 14 Gyr.
+//     masses of the gas (H, He, C, N, O, Ne, Mg, Fe), masses in 1e9 Msun; rows
+//     every 0.1 Gyr to 14 Gyr.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -275,16 +276,19 @@ void write_histories(const std::string& model_dir) {
         const double share[6] = {0.18, 0.05, 0.44, 0.09, 0.04, 0.07};  // C N O Ne Mg Fe of Z
         std::string ts;
         ts += "# qvgen example time series: delayed exponential rate, tau 3 Gyr (not for science)\n";
-        ts += "# age(Gyr) Z SFR(Msun/yr) gas(Msun) H He C N O Ne Mg Fe (Msun)\n";
+        // The program scales the rates and the masses by one factor, so the masses
+        // are in the unit that the rate builds in a Gyr: 1e9 Msun.
+        ts += "# age(Gyr) Z SFR(Msun/yr) gas(1e9 Msun) H He C N O Ne Mg Fe (1e9 Msun)\n";
         for (int i = 0; i <= 140; ++i) {
             const double t = 0.1 * i;
             const double psi = a * t * std::exp(-t / tau);                            // Msun/Gyr
             const double formed = a * tau * (tau - (tau + t) * std::exp(-t / tau));  // Msun
             const double g = m0 - (1.0 - ret) * formed;
             const double z = 1.0e-4 + 0.01 * std::log(m0 / g);
-            ts += fmt("%7.3f", t) + fmt(" %12.6e", z) + fmt(" %14.6e", psi / 1.0e9) + fmt(" %14.6e", g);
-            ts += fmt(" %14.6e", g * (0.75 - 2.5 * z)) + fmt(" %14.6e", g * (0.25 + 1.5 * z));
-            for (double s : share) ts += fmt(" %14.6e", g * z * s);
+            const double g9 = g / 1.0e9;
+            ts += fmt("%7.3f", t) + fmt(" %12.6e", z) + fmt(" %14.6e", psi / 1.0e9) + fmt(" %14.6e", g9);
+            ts += fmt(" %14.6e", g9 * (0.75 - 2.5 * z)) + fmt(" %14.6e", g9 * (0.25 + 1.5 * z));
+            for (double s : share) ts += fmt(" %14.6e", g9 * z * s);
             ts += "\n";
         }
         write(model_dir, "example_ts.sf", ts);

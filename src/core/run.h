@@ -19,6 +19,7 @@
 #include "dust/grain_optics.h"
 #include "dust/pah_bands.h"
 #include "dust/pah_emission.h"
+#include "dust/pah_profiles.h"
 #include "dust/temperature_distribution.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
@@ -58,6 +59,7 @@ struct Run {
     GrainEquilibrium tequi;  // big-grain absorption of the cirrus
     RayDirection protrco;    // direction of the last ray of the column densities
     CirrusRun cirrus;        // the state of the cirrus model's call
+    PahProfileWork pahpro;   // the PAH profile step of the spectra files
 
     // State of the driver that outlives one call of qvmain.
     float snratet = 0.0f;

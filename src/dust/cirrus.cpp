@@ -12,6 +12,7 @@
 #include "dust/cirrus_light.h"
 #include "dust/cirrus_phases.h"
 #include "dust/column_density.h"
+#include "dust/spectra_files.h"
 #include "io/format.h"
 #include "io/listread.h"
 #include "numerics/roots_sort.h"
@@ -118,6 +119,21 @@ void read_directions(Run& run, TextFile& f) {
             throw Stop(fio::list_line({"ERROR: viewing direction", d, " of the SPECTRA section of file ", cr.NOMFIL,
                                        " is", a, " degrees: inclinations go from 0 to 90 degrees"}));
     }
+    // Each direction writes its own spectra file, named after its rounded
+    // inclination: two that round alike would write the same file.
+    auto degrees = [](float a) {
+        std::string t = fio::edit_g(a, 12, 6);
+        t.erase(0, t.find_first_not_of(' '));
+        return trim_right(t);
+    };
+    for (int d = 2; d <= cr.ndir; ++d)
+        for (int e = 1; e < d; ++e)
+            if (direction_suffix(cr.DIRARR(e)) == direction_suffix(cr.DIRARR(d)))
+                throw Stop({fio::list_line({"ERROR: viewing directions ", std::to_string(e), " and ", std::to_string(d),
+                                            " of the SPECTRA section of file ", cr.NOMFIL, " (", degrees(cr.DIRARR(e)),
+                                            " and ", degrees(cr.DIRARR(d)), " degrees)"}),
+                            fio::list_line({"would both write the spectra file ", spectra_file_name(run, d),
+                                            ": give each direction its own rounded inclination"})});
     if (cr.ndir_total > cr.ndir) {
         for (int k = 0; k < 5; ++k) {
             cr.DIRARR(cr.ndir + 1 + k) = kEmulatorDirections[k];

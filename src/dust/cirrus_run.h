@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+#include "dust/cirrus_emission.h"
+#include "dust/cirrus_field.h"
 #include "dust/column_density.h"
 #include "numerics/farray.h"
 
@@ -103,6 +105,10 @@ struct CirrusRun {
 
     // The column-density cache of the pair loop.
     IntrhoCache cache;
+
+    // What the radiation field and the grain emission keep for the cell loop.
+    CirrusFieldWork field;
+    CirrusGrainWork grains;
 };
 
 }  // namespace qv

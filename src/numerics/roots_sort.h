@@ -4,25 +4,27 @@
 #pragma once
 
 #include <cmath>
+#include <utility>
 
 #include "core/console.h"
 #include "core/stop.h"
 
 namespace qv {
 
-// Brent's method on the bracket x1..x2 with absolute accuracy tol. The bracket is
-// decided by the signs of the two end values (a zero at either end counts as a
-// bracket); no bracket stops the run with "Root must be bracketed for ZBRENT.",
-// 100 iterations without convergence with "ZBRENT exceeding maximum iterations.".
+// Brent's method on the bracket x1..x2 with absolute accuracy tol, stopping the
+// run with the line no_bracket when the end values have the same sign and with
+// no_convergence after 100 iterations. zbrent and the cirrus grains' ZBRENT2
+// differ only in these two lines.
 template <class F>
-float zbrent(F&& func, float x1, float x2, float tol) {
+float brent_root(F&& func, float x1, float x2, float tol, const char* no_bracket,
+                 const char* no_convergence) {
     constexpr int ITMAX = 100;
     constexpr float EPS = 3.0e-8f;
     float a = x1, b = x2, c = x2, d = 0.0f, e = 0.0f;
     float fa = func(a);
     float fb = func(b);
     auto same_sign = [](float u, float v) { return (u > 0.0f && v > 0.0f) || (u < 0.0f && v < 0.0f); };
-    if (same_sign(fa, fb)) throw Stop(" Root must be bracketed for ZBRENT.");
+    if (same_sign(fa, fb)) throw Stop(no_bracket);
     float fc = fb;
     for (int iter = 1; iter <= ITMAX; ++iter) {
         if (same_sign(fb, fc)) {
@@ -77,7 +79,17 @@ float zbrent(F&& func, float x1, float x2, float tol) {
             b += (xm >= 0.0f ? std::fabs(tol1) : -std::fabs(tol1));
         fb = func(b);
     }
-    throw Stop(" ZBRENT exceeding maximum iterations.");
+    throw Stop(no_convergence);
+}
+
+// Brent's method on the bracket x1..x2 with absolute accuracy tol. The bracket is
+// decided by the signs of the two end values (a zero at either end counts as a
+// bracket); no bracket stops the run with "Root must be bracketed for ZBRENT.",
+// 100 iterations without convergence with "ZBRENT exceeding maximum iterations.".
+template <class F>
+float zbrent(F&& func, float x1, float x2, float tol) {
+    return brent_root(std::forward<F>(func), x1, x2, tol, " Root must be bracketed for ZBRENT.",
+                      " ZBRENT exceeding maximum iterations.");
 }
 
 // The quicksort family: median-of-three quicksort with an explicit stack of 25

@@ -63,12 +63,7 @@ protected:
     }
     // The example par file with one MAIN key replaced.
     void set_main(const std::string& key, const std::string& value) {
-        std::string k = key;
-        k.resize(10, ' ');
-        const std::size_t at = par.find("\n" + k);
-        ASSERT_NE(at, std::string::npos) << key;
-        const std::size_t end = par.find('\n', at + 1);
-        par.replace(at + 1, end - at - 1, k + value);
+        par = test::with_main_key(par, key, value);
         test::write_text("m1.par", par);
     }
 };

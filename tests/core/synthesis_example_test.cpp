@@ -12,6 +12,7 @@
 #include "core/run.h"
 #include "core/ssp_library.h"
 #include "core/stop.h"
+#include "support/model_fixture.h"
 #include "synthesis_fixtures.h"
 
 namespace qv::test {
@@ -24,10 +25,7 @@ struct ExampleFixture : ::testing::Test {
     std::string data;
     ExampleFixture() {
         data = dir.file("data");
-        std::filesystem::create_directory(data);
-        const std::string cmd = bin_path("qvgen") + " --data " + data + " --model " + dir.path().string();
-        if (run_command(cmd) != 0) throw std::runtime_error("qvgen failed: " + cmd);
-        std::filesystem::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", "example.par");
+        write_example_model("example", data);
     }
     // Runs the program as if started by the path data/quelvo.
     int quelvo(std::vector<std::string> args, CapturedConsole& cc) {

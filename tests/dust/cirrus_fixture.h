@@ -14,6 +14,7 @@
 #include "core/run.h"
 #include "core/stop.h"
 #include "dust/predust.h"
+#include "dust/dust_grid.h"
 #include "dust/cirrus_grid.h"
 #include "dust/column_density.h"
 #include "dust/grain_fixture.h"
@@ -58,6 +59,23 @@ inline std::string spectra_section(const std::vector<std::string>& angles) {
     return s;
 }
 
+// The stellar spectra of the dust preparation for the run's components: on the
+// SSP grid and on the dust grid, the same after the clouds, and the bolometric
+// luminosity e1 (the spectra writers read them).
+inline void stellar_spectra(Run& run) {
+    CloudSetup& gp = run.glopalla;
+    BirthGrid& r = run.remind;
+    if (!r.flsspint.allocated() || !gp.ws.allocated() || r.nlam < 2) return;
+    stellar_spectrum(run, r.primordial_mass, gp.l_sta);
+    rebin_to_dust_grid(run, gp.l_sta, gp.lumsta);
+    gp.l_stamc = gp.l_sta;
+    gp.lumstamc = gp.lumsta;
+    r.e1 = 0.0f;
+    for (int i = 1; i < r.nlam; ++i)
+        for (int c = 1; c <= r.ncom; ++c)
+            r.e1 += 0.5f * (gp.l_sta(i, c) + gp.l_sta(i + 1, c)) * (r.wave(i + 1) - r.wave(i));
+}
+
 // Geometry parameters of a small model of geometry igeo, with the galaxy radius
 // of the dust preparation for the run's cache mode (and rsur, zsur with the cache).
 inline void set_geometry(Run& run, int igeo, int intrho = 0) {
@@ -88,6 +106,7 @@ inline void set_geometry(Run& run, int igeo, int intrho = 0) {
         }
         p.rgalpc = 1000.0f * p.rgal;
     }
+    stellar_spectra(run);
 }
 
 // Grid sizes, nodes, densities and normalisation for the current parameters.
@@ -213,6 +232,7 @@ struct CirrusModel {
                     r.flsspint(i, k, c) = 1e-6f * static_cast<float>(k + c) * std::pow(r.wave(i) / 1000.0f, -1.5f);
             }
         }
+        stellar_spectra(run);
     }
 
     std::vector<std::string> out() const { return cc.out_lines(); }

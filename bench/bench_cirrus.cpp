@@ -1,0 +1,267 @@
+// The cirrus model's cost centre on a grid of the example model's size: an
+// exponential disk (igeo 2, scale lengths 4 kpc, heights 0.4 and 0.2 kpc: 60
+// radial, 17 polar and 20 azimuth nodes, 472 target cells of 17936 source cells
+// each) on a dust grid of 100 + 18 points, with small grains.
+//
+//   cirrus/giroy/equatorial  the radiation field at one target cell of the
+//                            midplane at mid radius: 17936 pairs (columns,
+//                            distances, 118 wavelengths each)
+//   cirrus/giroy/all_cells   the same, the target taking each cell of the cell
+//                            loop in turn (the average call of a run)
+//   cirrus/grains/cell       one cell's grain emission: 40 bins, big grains by
+//                            their equilibrium temperature, small grains by two
+//                            temperature distributions (the fields of eight
+//                            cells in turn, as the loop meets them)
+//   cirrus/grains/big_only   the same without small grains (flutflag off)
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/console.h"
+#include "core/parameters.h"
+#include "core/run.h"
+#include "dust/cirrus.h"
+#include "dust/cirrus_emission.h"
+#include "dust/cirrus_field.h"
+#include "dust/cirrus_grid.h"
+#include "dust/cirrus_light.h"
+#include "dust/cirrus_phases.h"
+#include "dust/grain_mix.h"
+#include "dust/predust.h"
+
+namespace {
+
+using namespace qv;
+
+// Grain tables in the format of "SIL_81" and "GRA_81": small-particle absorption
+// Qabs = 4xK/(1 + 4xK) and Rayleigh scattering, x = 2 pi a / lambda, with the
+// silicate bands and the graphite bump in K.
+void write_table(const std::string& path, bool silicate) {
+    std::string out = " benchmark grain table\n header\n header\n header\n header\n";
+    char buf[128];
+    for (int j = 0; j < 81; ++j) {
+        const double a = std::pow(10.0, -3.0 + 4.0 * j / 80.0);
+        out += " ---- grain\n";
+        std::snprintf(buf, sizeof buf, "%10.4E = radius (micron)\n", a);
+        out += buf;
+        out += "   lambda  Qabs  Qsca\n";
+        for (int k = 0; k < 241; ++k) {
+            const double l = std::pow(10.0, -2.0 + 6.0 * k / 240.0);
+            const double x = 2.0 * 3.14159265 * a / l;
+            const double kk =
+                silicate ? 0.4 / (1.0 + std::pow(l / 0.12, 4.0)) + 0.03 / (1.0 + l * l / 64.0) +
+                               0.9 * std::exp(-0.5 * (l - 9.7) * (l - 9.7)) + 0.25 / (1.0 + std::pow(20.0 / l, 4.0)) / l
+                         : 0.3 / (1.0 + l / 20.0) + 0.6 * std::exp(-0.5 * std::pow((1.0 / l - 4.6) / 0.45, 2.0)) +
+                               0.2 / (1.0 + std::pow(l / 0.08, 4.0));
+            const double sa = 4.0 * x * kk, ss = 8.0 / 3.0 * std::pow(x, 4.0) * (silicate ? 0.15 : 0.25);
+            std::snprintf(buf, sizeof buf, "%.6E %.6E %.6E\n", l, sa / (1.0 + sa), ss / (1.0 + ss) + 1e-30);
+            out += buf;
+        }
+    }
+    std::ofstream(path, std::ios::binary) << out;
+}
+
+void write_files(const std::filesystem::path& dir) {
+    std::filesystem::create_directories(dir);
+    write_table((dir / "GRA_81").string(), false);
+    write_table((dir / "SIL_81").string(), true);
+    std::string s = " PAH band cross-sections\n lambda neutral ionised\n";
+    for (int k = 0; k < 24; ++k) s += " 10.0 1.0E+00 1.0E+00\n";
+    std::ofstream(dir / "sigmapah_07.dat", std::ios::binary) << s;
+    std::ofstream(dir / "m.par", std::ios::binary)
+        << "MIXDIF\n% key     value\n"
+           "amin_gr   8.0e-7\namax_gr   2.5e-5\namin_si   8.0e-7\namax_si   2.5e-5\n"
+           "beta1_gr  -3.5\nbeta2_gr  -3.0\nbeta1_si  -3.5\nbeta2_si  -3.0\n"
+           "ab_gr     1.0e-6\nab_si     1.0e-6\ncorgra    1.0\ncorsil    1.0\n"
+           "xx        7.5e-25\nxh        1.0\n";
+}
+
+double planck_lambda(double lam_a, double t) {
+    const double lam = lam_a * 1e-8;
+    const double x = 1.4387769 / (lam * t);
+    if (x > 700.0) return 0.0;
+    return 2.0 * 6.62607e-27 * 2.99792458e10 * 2.99792458e10 / std::pow(lam, 5.0) / std::expm1(x) * 1e-8;
+}
+
+// The example-size disk through the cirrus model's phases up to the cell loop.
+struct ExampleDisk {
+    std::filesystem::path dir;
+    std::ostringstream sink;
+    Console con;
+    Run run{con};
+    std::vector<std::pair<int, int>> targets;  // the cell loop's order
+
+    ExampleDisk() {
+        con.out = &sink;
+        dir = std::filesystem::temp_directory_path() / "qvbench-cirrus";
+        write_files(dir);
+        run.modname.name = (dir / "m").string();
+        run.modname.name_dir = dir.string() + "/";
+        run.mix.dsug = 0.0089f;
+        mix::genmix(run);
+
+        // Dust grid: 100 points from 10^10.7 to 10^16.25 Hz and the 18 feature points.
+        std::vector<float> lf;
+        for (int i = 1; i <= 100; ++i) lf.push_back(10.7f + static_cast<float>(i - 1) * 5.55f / 99.0f);
+        for (float l : RunParameters::lam_fea) lf.push_back(std::log10(3e14f / l));
+        std::sort(lf.begin(), lf.end());
+        CloudSetup& c = run.glopalla;
+        const int nlf = static_cast<int>(lf.size());
+        c.nlf = nlf;
+        c.lfarr.resize(nlf);
+        c.farr.resize(nlf);
+        c.ws.resize(nlf);
+        for (int i = 1; i <= nlf; ++i) {
+            c.lfarr(i) = lf[i - 1];
+            c.farr(i) = std::pow(10.0f, c.lfarr(i));
+        }
+        for (int i = 1; i <= nlf; ++i) c.ws(nlf + 1 - i) = 3e18f / c.farr(i);
+        c.klama = mix::mixcold(run, 1.0f);
+        c.klam = 1.4f * c.klama;
+
+        RunParameters& p = run.parametri;
+        p.igeo = 2;
+        p.rcstar = p.rcdiff = 1.0f;
+        p.rdstar = p.rddiff = 4.0f;
+        p.zdstar = 0.4f;
+        p.zddiff = 0.2f;
+        p.emiflag = true;
+        run.remind.ndr = 20;
+        run.remind.ncom = 1;
+        run.remind.nz = 2;
+        run.remind.flutflag = true;
+        standard_galaxy_radius(run);
+
+        CirrusRun& cr = run.cirrus;
+        cr.disk_like = true;
+        cr.ndir = cr.ndir_total = 1;
+        cirrus::allocate_cirrus_record(run);
+        run.glopdit.ix.resize(nlf);
+        run.glopdit.yarr.resize(nlf);
+        // Starlight of the example's size: two blackbodies, 7e44 erg/s in all.
+        double tot = 0.0;
+        std::vector<double> l(nlf + 1);
+        for (int i = 1; i <= nlf; ++i) l[i] = planck_lambda(c.ws(i), 2e4) + 300.0 * planck_lambda(c.ws(i), 4500.0);
+        for (int i = 1; i < nlf; ++i) tot += 0.5 * (l[i] + l[i + 1]) * static_cast<double>(c.ws(i + 1) - c.ws(i));
+        for (int i = 1; i <= nlf; ++i) cr.FORMA(i, 1) = static_cast<float>(l[i] * 7e14 / tot);
+
+        cr.Mdiff = 0.00142f;  // the example's diffuse hydrogen mass
+        cirrus::grid_sizes(run);
+        cirrus::allocate_grids(run);
+        cirrus::grid_nodes(run);
+        cirrus::densities(run);
+        cirrus::normalise(run);
+        cirrus::cross_sections(run);
+        cirrus::norma(run);
+        cirrus::grain_efficiencies(run);
+        cirrus::prepare_field(run);
+        cirrus::prepare_grains(run);
+        const int ndr = run.remind.ndr, nthe = run.glocold.nthearr;
+        for (int it = 2; it <= ndr; ++it)
+            for (int jt = (nthe + 1) / 2; jt >= 2; --jt) targets.push_back({it, jt});
+    }
+
+    void target(int it, int jt) {
+        const CirrusGrid& g = run.glocold;
+        CirrusCell& c = run.cirrus.cell;
+        c.it = it;
+        c.jt = jt;
+        c.rt = 0.5f * (g.rarr(it) + g.rarr(it - 1));
+        c.thetat = 0.5f * (g.thearr(jt - 1) + g.thearr(jt));
+        c.sinthet = std::sin(c.thetat);
+        c.costhet = std::cos(c.thetat);
+        const Mat<float>& r = g.rhodiffarr2d;
+        c.w = (r(it - 1, jt - 1) + r(it, jt - 1) + r(it - 1, jt) + r(it, jt)) / 4.0f;
+    }
+    void field(int it, int jt) {
+        target(it, jt);
+        run.glopdit.ix.fill(0.0f);
+        cirrus::giroy(run);
+    }
+    std::int64_t pairs() const {
+        return static_cast<std::int64_t>(run.remind.ndr - 1) * (run.glocold.nthearr - 1) * (run.glocold.nphiarr - 1);
+    }
+};
+
+ExampleDisk& disk() {
+    static ExampleDisk d;
+    return d;
+}
+
+void giroy_equatorial(benchmark::State& st) {
+    ExampleDisk& d = disk();
+    const int it = d.run.remind.ndr / 2, jt = (d.run.glocold.nthearr + 1) / 2;
+    for (auto _ : st) {
+        d.field(it, jt);
+        benchmark::DoNotOptimize(d.run.glopdit.ix.data());
+    }
+    st.SetItemsProcessed(st.iterations() * d.pairs());
+    st.counters["pairs"] = static_cast<double>(d.pairs());
+    st.counters["nlf"] = d.run.glopalla.nlf;
+}
+BENCHMARK(giroy_equatorial)->Name("cirrus/giroy/equatorial")->Unit(benchmark::kMillisecond);
+
+void giroy_all_cells(benchmark::State& st) {
+    ExampleDisk& d = disk();
+    std::size_t k = 0;
+    for (auto _ : st) {
+        d.field(d.targets[k].first, d.targets[k].second);
+        benchmark::DoNotOptimize(d.run.glopdit.ix.data());
+        if (++k == d.targets.size()) k = 0;
+    }
+    st.SetItemsProcessed(st.iterations() * d.pairs());
+    st.counters["targets"] = static_cast<double>(d.targets.size());
+}
+BENCHMARK(giroy_all_cells)->Name("cirrus/giroy/all_cells")->Unit(benchmark::kMillisecond);
+
+// The fields of eight cells of the loop, for the grain benchmarks.
+struct Fields {
+    std::vector<std::vector<float>> ix;
+    std::vector<std::pair<int, int>> cells;
+    Fields() {
+        ExampleDisk& d = disk();
+        const int ndr = d.run.remind.ndr, jeq = (d.run.glocold.nthearr + 1) / 2;
+        for (int k = 0; k < 8; ++k) {
+            const int it = 2 + k * (ndr - 2) / 7, jt = jeq - (k % 4);
+            d.field(it, jt);
+            const Vec<float>& v = d.run.glopdit.ix;
+            ix.emplace_back(v.data(), v.data() + v.extent());
+            cells.push_back({it, jt});
+        }
+    }
+};
+
+Fields& fields() {
+    static Fields f;
+    return f;
+}
+
+void cell_grains(benchmark::State& st, bool flut) {
+    ExampleDisk& d = disk();
+    Fields& f = fields();
+    d.run.remind.flutflag = flut;
+    std::size_t k = 0;
+    for (auto _ : st) {
+        d.target(f.cells[k].first, f.cells[k].second);
+        std::copy(f.ix[k].begin(), f.ix[k].end(), d.run.glopdit.ix.data());
+        d.run.cirrus.EX.fill(0.0f);
+        cirrus::grain_emission(d.run);
+        benchmark::DoNotOptimize(d.run.cirrus.EX.data());
+        if (++k == f.ix.size()) k = 0;
+    }
+    d.run.remind.flutflag = true;
+    int small = 0;
+    for (int j = 1; j <= 40; ++j) small += d.run.mix.agra(j) <= 0.01f ? 1 : 0;
+    st.counters["small_bins"] = flut ? small : 0;
+}
+BENCHMARK_CAPTURE(cell_grains, cell, true)->Name("cirrus/grains/cell")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(cell_grains, big_only, false)->Name("cirrus/grains/big_only")->Unit(benchmark::kMillisecond);
+
+}  // namespace

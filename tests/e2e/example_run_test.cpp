@@ -1,0 +1,278 @@
+// The example model run end to end by the quelvo program itself, as example.sh
+// runs it: the run log, the spectra files, the energy balance, and a comparison
+// with the outputs committed beside the example (examples/expected/).
+//
+// The model runs twice, once for all the checks: as shipped (with the PAH
+// bands), and with pahflag=0, whose energy budget on the dust grid closes.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "generators.h"
+#include "io/format.h"
+#include "support/test_support.h"
+
+namespace qv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kSuffixes = {"spe", "0", "45", "70", "80", "90"};
+
+struct Spectrum {
+    std::vector<std::string> header;
+    std::vector<std::vector<double>> rows;
+    std::vector<std::string> bad;  // rows that are not nine finite numbers
+};
+
+// Reads a spectra file as a whitespace-separated table would be read.
+Spectrum load(const std::string& path) {
+    Spectrum s;
+    for (const std::string& line : read_lines(path)) {
+        if (!line.empty() && line[0] == '#') {
+            s.header.push_back(line);
+            continue;
+        }
+        std::istringstream in(line);
+        std::vector<double> row;
+        std::string tok;
+        bool ok = true;
+        while (in >> tok) {
+            char* end = nullptr;
+            const double v = std::strtod(tok.c_str(), &end);
+            ok = ok && end != tok.c_str() && *end == '\0' && std::isfinite(v);
+            row.push_back(v);
+        }
+        if (!ok || row.size() != 9) s.bad.push_back(line);
+        s.rows.push_back(row);
+    }
+    return s;
+}
+
+// The numbers of a text (tokens that read as numbers), in order.
+std::vector<double> numbers(const std::string& text) {
+    std::vector<double> v;
+    std::istringstream s(text);
+    std::string tok;
+    while (s >> tok) {
+        char* end = nullptr;
+        const double x = std::strtod(tok.c_str(), &end);
+        if (end != tok.c_str() && *end == '\0') v.push_back(x);
+    }
+    return v;
+}
+
+// The first number after a label in a list of lines.
+double after(const std::vector<std::string>& lines, const std::string& label) {
+    for (const auto& l : lines) {
+        const auto at = l.find(label);
+        if (at == std::string::npos) continue;
+        const auto v = numbers(l.substr(at + label.size()));
+        if (!v.empty()) return v.front();
+    }
+    ADD_FAILURE() << "no line with " << label;
+    return NAN;
+}
+
+// Two printed values agree to the four significant digits they carry.
+bool close(double a, double b) { return std::fabs(a - b) <= 2e-3 * std::max(std::fabs(a), std::fabs(b)) + 1e-37; }
+
+class ExampleModel : public ::testing::Test {
+protected:
+    static inline fs::path dir;
+    static inline std::string out, out_nopah;
+    static inline int status = -1, status_nopah = -1;
+
+    static void SetUpTestSuite() {
+        dir = fs::temp_directory_path() / ("qv-e2e-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        qvgen::write_ssp_tables(dir.string());
+        qvgen::write_grain_tables(dir.string(), false);
+        qvgen::write_histories(dir.string());
+        fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
+        // The program finds its data folder from the path by which it is started.
+        fs::create_symlink(bin_path("quelvo"), dir / "quelvo");
+        const std::string cd = "cd '" + dir.string() + "' && ";
+        status = run_command(cd + "./quelvo example 2>&1", &out);
+        status_nopah = run_command(cd + "./quelvo example pahflag=0 nameres=nopah 2>&1", &out_nopah);
+    }
+    static void TearDownTestSuite() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    static std::string path(const std::string& name) { return (dir / name).string(); }
+    static std::vector<std::string> log(const std::string& res = "example") { return read_lines(path(res + ".out")); }
+};
+
+TEST_F(ExampleModel, EndsNormally) {
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(status_nopah, 0) << out_nopah;
+    EXPECT_NE(out.find(" FATTO PALLANOLT96"), std::string::npos);
+}
+
+TEST_F(ExampleModel, RunLogHoldsEveryStageInOrder) {
+    const auto lines = log();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), " USEFUL CHECKING NUMBERS FOLLOW");
+    EXPECT_EQ(lines[lines.size() - 2], "");
+    EXPECT_EQ(lines.back().rfind(" used cpu time =", 0), 0u);
+    const std::vector<std::string> order = {
+        " Present SFR=",
+        " tau palla a 1 micron=",
+        " ncloud,lumdus,lprima-ldopo,lprima,ldopo",
+        " n_tau_mc=",
+        " tau1=",
+        " rcloud[pc]=",
+        " f_mc_arr=",
+        " t0_arr[Gyr]=",
+        " Mdust = ",
+        "igeo  rcstar      rcdiff       rdstar     rddiff      zddiff      zdstar",
+        " ndr=",
+        " Polar tau cirrus at 1 and 0.44 micron =",
+        " Equatorial tau cirrus at 1 micron =",
+        " Tau cirrus at 1 micron if it were homogeneous =",
+        " Conversion factor to tau_extinction =",
+        " Min wl [micron] where cirrus emits more than 10% = ",
+        " tau(this wl)/tau(1 micron) = ",
+        " Output energy / Input (stars) energy",
+        " Energy emitted by cirrus / Energy absorbed by cirrus",
+        " Fraction of total energy absorbed by cirrus",
+        " Luminosities are given in 1e30 erg/s",
+        " L stars unextincted = ",
+        " L stars extincted only by MCs = ",
+        " L MCs not extincted by cirrus = ",
+        " L cirrus = ",
+        " Angle average ",
+        " Direction  0.00 degrees",
+        " Direction 45.00 degrees",
+        " Direction 70.00 degrees",
+        " Direction 80.00 degrees",
+        " Direction 90.00 degrees",
+        " used cpu time =",
+    };
+    std::size_t at = 0;
+    for (const auto& want : order) {
+        while (at < lines.size() && lines[at].rfind(want, 0) != 0) ++at;
+        ASSERT_LT(at, lines.size()) << "missing or out of order: '" << want << "'";
+    }
+}
+
+// Without the PAH bands, the cirrus re-emits what it absorbs and the output is
+// the input less the light that the molecular clouds absorb (their own dust
+// emission is not computed).
+TEST_F(ExampleModel, EnergyBudgetCloses) {
+    for (const std::string res : {"example", "nopah"}) {
+        SCOPED_TRACE(res);
+        const auto lines = log(res);
+        const double out_in = after(lines, " Output energy / Input (stars) energy");
+        EXPECT_NEAR(out_in, 1.0, 0.05);
+        // The clouds take (lprima - ldopo) per cloud, ncloud clouds.
+        std::size_t k = 0;
+        while (k < lines.size() && lines[k] != " ncloud,lumdus,lprima-ldopo,lprima,ldopo") ++k;
+        ASSERT_LT(k + 1, lines.size());
+        const auto c = numbers(lines[k + 1]);
+        ASSERT_EQ(c.size(), 5u);
+        const double e1 = after(lines, " L stars unextincted = ");
+        const double lstar = after(lines, " L stars extincted only by MCs = ");
+        // e1 is integrated on the SSP grid and L* on the dust grid, which stops
+        // short of the SSP grid's far ultraviolet (where the clouds absorb most):
+        // the two agree to a fraction of a percent of e1.
+        EXPECT_NEAR(c[0] * c[2], e1 - lstar, 5e-3 * e1);
+        EXPECT_NEAR(out_in + c[0] * c[2] / e1, 1.0, 0.05);
+    }
+    EXPECT_NEAR(after(log("nopah"), " Energy emitted by cirrus / Energy absorbed by cirrus"), 1.0, 0.05);
+}
+
+// The PAH bands stand on the dust grid as spikes five points wide, whose
+// trapezoid area is a small part of the band luminosity that the spectra files
+// show as profiles: the budget on the grid misses the rest.
+TEST_F(ExampleModel, PahBandsAreMeasuredInTheSpectraFiles) {
+    const double with = after(log(), " Energy emitted by cirrus / Energy absorbed by cirrus");
+    const double without = after(log("nopah"), " Energy emitted by cirrus / Energy absorbed by cirrus");
+    EXPECT_LT(with, without);
+    EXPECT_GT(with, 0.8);
+    // The spectrum with the profiles carries more cirrus emission than the grid.
+    const Spectrum s = load(path("example.spe"));
+    const Spectrum n = load(path("nopah.spe"));
+    auto integral = [](const Spectrum& sp, int col) {
+        double a = 0.0;
+        for (std::size_t i = 1; i < sp.rows.size(); ++i)
+            a += 0.5 * (sp.rows[i][col] + sp.rows[i - 1][col]) * (sp.rows[i][0] - sp.rows[i - 1][0]);
+        return a;
+    };
+    EXPECT_GT(s.rows.size(), n.rows.size());
+    EXPECT_GT(integral(s, 1), integral(n, 1));
+}
+
+TEST_F(ExampleModel, SpectraFilesLoadAsNineNumbersPerRow) {
+    for (const std::string res : {"example", "nopah"}) {
+        for (const auto& suffix : kSuffixes) {
+            const std::string name = res + "." + suffix;
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(fs::exists(path(name)));
+            const Spectrum s = load(path(name));
+            EXPECT_TRUE(s.bad.empty()) << s.bad.front();
+            ASSERT_EQ(s.header.size(), 15u);
+            EXPECT_EQ(s.header[0],
+                      suffix == "spe" ? std::string("# Angle average")
+                                      : fio::write_line("('# Direction ',G10.3,' degrees')", {std::stof(suffix)}));
+            EXPECT_EQ(s.header[1], "# (1): Wavelength in Angstrom");
+            EXPECT_EQ(s.header[13], "# otherwise = cols. 7,4 resp.");
+            EXPECT_EQ(s.header[14].size(), 94u);
+            ASSERT_GT(s.rows.size(), 100u);
+            for (std::size_t i = 1; i < s.rows.size(); ++i) EXPECT_GE(s.rows[i][0], s.rows[i - 1][0]) << i;
+            for (const auto& r : s.rows) {
+                // Column 6 is the total of the cirrus, the attenuated starlight and
+                // the clouds, and from 1e6 A on also of the radio emission.
+                const double sum = r[1] + r[3] + r[4];
+                if (r[0] < 1e6)
+                    EXPECT_LE(std::fabs(r[5] - sum), 2e-3 * r[5] + 1e-37) << r[0];
+                else
+                    EXPECT_GE(r[5], sum * (1.0 - 2e-3)) << r[0];
+                for (double v : r) EXPECT_GE(v, 0.0) << r[0];
+            }
+        }
+    }
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    for (const auto& suffix : kSuffixes) EXPECT_TRUE(fs::exists(path("example." + suffix + ".pah"))) << suffix;
+}
+
+// A fresh run reproduces the outputs committed beside the example, to the digits
+// they are printed with (lines that hold times are left out).
+TEST_F(ExampleModel, MatchesTheCommittedOutputs) {
+    const std::string expected = std::string(QV_SOURCE_DIR) + "/examples/expected/";
+    std::vector<std::string> files = {"example.out"};
+    for (const auto& suffix : kSuffixes) files.push_back("example." + suffix);
+    for (const auto& f : files) {
+        SCOPED_TRACE(f);
+        const auto want = read_lines(expected + f);
+        const auto got = read_lines(path(f));
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            if (want[i].find("time") != std::string::npos) continue;
+            const auto a = numbers(want[i]);
+            const auto b = numbers(got[i]);
+            ASSERT_EQ(a.size(), b.size()) << "line " << i + 1 << ": " << got[i];
+            if (a.empty()) {
+                EXPECT_EQ(got[i], want[i]) << "line " << i + 1;
+                continue;
+            }
+            for (std::size_t k = 0; k < a.size(); ++k)
+                EXPECT_TRUE(close(a[k], b[k])) << "line " << i + 1 << ": " << got[i] << "\n   expected: " << want[i];
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv::test
