@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "generators.h"
 #include "core/console.h"
 #include "core/parameters.h"
 #include "core/run.h"
@@ -40,41 +41,9 @@ namespace {
 
 using namespace qv;
 
-// Grain tables in the format of "SIL_81" and "GRA_81": small-particle absorption
-// Qabs = 4xK/(1 + 4xK) and Rayleigh scattering, x = 2 pi a / lambda, with the
-// silicate bands and the graphite bump in K.
-void write_table(const std::string& path, bool silicate) {
-    std::string out = " benchmark grain table\n header\n header\n header\n header\n";
-    char buf[128];
-    for (int j = 0; j < 81; ++j) {
-        const double a = std::pow(10.0, -3.0 + 4.0 * j / 80.0);
-        out += " ---- grain\n";
-        std::snprintf(buf, sizeof buf, "%10.4E = radius (micron)\n", a);
-        out += buf;
-        out += "   lambda  Qabs  Qsca\n";
-        for (int k = 0; k < 241; ++k) {
-            const double l = std::pow(10.0, -2.0 + 6.0 * k / 240.0);
-            const double x = 2.0 * 3.14159265 * a / l;
-            const double kk =
-                silicate ? 0.4 / (1.0 + std::pow(l / 0.12, 4.0)) + 0.03 / (1.0 + l * l / 64.0) +
-                               0.9 * std::exp(-0.5 * (l - 9.7) * (l - 9.7)) + 0.25 / (1.0 + std::pow(20.0 / l, 4.0)) / l
-                         : 0.3 / (1.0 + l / 20.0) + 0.6 * std::exp(-0.5 * std::pow((1.0 / l - 4.6) / 0.45, 2.0)) +
-                               0.2 / (1.0 + std::pow(l / 0.08, 4.0));
-            const double sa = 4.0 * x * kk, ss = 8.0 / 3.0 * std::pow(x, 4.0) * (silicate ? 0.15 : 0.25);
-            std::snprintf(buf, sizeof buf, "%.6E %.6E %.6E\n", l, sa / (1.0 + sa), ss / (1.0 + ss) + 1e-30);
-            out += buf;
-        }
-    }
-    std::ofstream(path, std::ios::binary) << out;
-}
-
 void write_files(const std::filesystem::path& dir) {
     std::filesystem::create_directories(dir);
-    write_table((dir / "GRA_81").string(), false);
-    write_table((dir / "SIL_81").string(), true);
-    std::string s = " PAH band cross-sections\n lambda neutral ionised\n";
-    for (int k = 0; k < 24; ++k) s += " 10.0 1.0E+00 1.0E+00\n";
-    std::ofstream(dir / "sigmapah_07.dat", std::ios::binary) << s;
+    qvgen::write_grain_tables(dir.string(), false);
     std::ofstream(dir / "m.par", std::ios::binary)
         << "MIXDIF\n% key     value\n"
            "amin_gr   8.0e-7\namax_gr   2.5e-5\namin_si   8.0e-7\namax_si   2.5e-5\n"

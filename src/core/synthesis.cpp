@@ -31,14 +31,7 @@ template <class F>
 float at_computed(const float* xa, int n, float x, int& guess, F value) {
     const int mm = std::min(2, n);
     nr_kelu::hunt90(xa, n, x, guess);
-    const int half = mm / 2;
-    int k;
-    if (guess < half)
-        k = 1;
-    else if (guess > n - mm + half)
-        k = n - mm + 1;
-    else
-        k = guess - half + 1;
+    const int k = poinh_window(guess, n, mm);
     float xs[2], ys[2];
     for (int i = 0; i < mm; ++i) {
         xs[i] = xa[k - 1 + i];

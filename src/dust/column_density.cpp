@@ -18,6 +18,7 @@
 #include "core/stop.h"
 #include "dust/cirrus_grid.h"
 #include "io/format.h"
+#include "numerics/search.h"
 
 namespace qv {
 
@@ -31,45 +32,7 @@ namespace {
 // Bracketing search by the hunt rules in an ascending table xx(1..n) (the
 // radial and polar nodes), with the guess jlo; the same result as qv::hunt.
 inline int hunt_up(const float* xx, int n, float x, int jlo) {
-    int jhi;
-    if (jlo < 1 || jlo > n) {
-        jlo = 0;
-        jhi = n + 1;
-    } else {
-        int inc = 1;
-        if (x >= xx[jlo - 1]) {
-            for (;;) {
-                jhi = jlo + inc;
-                if (jhi > n) {
-                    jhi = n + 1;
-                    break;
-                }
-                if (!(x >= xx[jhi - 1])) break;
-                jlo = jhi;
-                inc += inc;
-            }
-        } else {
-            jhi = jlo;
-            for (;;) {
-                jlo = jhi - inc;
-                if (jlo < 1) {
-                    jlo = 0;
-                    break;
-                }
-                if (x >= xx[jlo - 1]) break;
-                jhi = jlo;
-                inc += inc;
-            }
-        }
-    }
-    while (jhi - jlo > 1) {
-        const int jm = (jhi + jlo) / 2;
-        if (x > xx[jm - 1])
-            jlo = jm;
-        else
-            jhi = jm;
-    }
-    return jlo;
+    return search_detail::bracket<false, true>(xx, n, x, jlo);
 }
 
 inline int clamp_cell(int j, int n) { return j < 1 ? 1 : (j > n - 1 ? n - 1 : j); }

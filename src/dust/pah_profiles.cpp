@@ -1,10 +1,12 @@
 #include "dust/pah_profiles.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "core/run.h"
 #include "core/stop.h"
+#include "dust/spectra_files.h"
 #include "io/fields.h"
 #include "io/format.h"
 #include "numerics/roots_sort.h"
@@ -100,17 +102,18 @@ void band_grid(PahProfileWork& w) {
     w.wk_max = *hi;
 }
 
-std::string row_text(const float* v) {
-    std::vector<fio::Item> items;
-    items.reserve(kSpectrumColumns);
-    for (int c = 0; c < kSpectrumColumns; ++c) items.emplace_back(v[c]);
-    return fio::write_line("(9G11.4)", items) + "\n";
-}
-
-std::string table_row(const Mat<float>& t, int r) {
-    float v[kSpectrumColumns];
-    for (int c = 1; c <= kSpectrumColumns; ++c) v[c - 1] = t(r, c);
-    return row_text(v);
+// One row of the final file, by the spectra writer's own row rule (nine fields
+// that always read apart); a value that is not finite stops the run.
+std::string table_row(const Mat<float>& t, int r, const std::string& file) {
+    std::array<float, kSpectrumColumns> v{};
+    for (int c = 1; c <= kSpectrumColumns; ++c) v[static_cast<std::size_t>(c - 1)] = t(r, c);
+    std::string line;
+    int bad = -1;
+    if (!cirrus::spectra_row(v, line, bad))
+        throw Stop({fio::list_line({"ERROR: a value that is not finite in column ", bad + 1, " of spectra file ",
+                                    file, " at wavelength ", v[0]}),
+                    fio::list_line({"the spectra file ", file, " is not written"})});
+    return line + "\n";
 }
 
 }  // namespace
@@ -282,11 +285,11 @@ void pahpro_tutto(Run& run, const TextFile& in, const std::string& outfile) {
     const float* x = w.table.col(1);
     const float* wp = w.tablepro.col(1);
     const int npro = w.npro;
-    for (int r = 1; r <= w.nrow && x[r - 1] < wp[0]; ++r) text += table_row(w.table, r);
+    for (int r = 1; r <= w.nrow && x[r - 1] < wp[0]; ++r) text += table_row(w.table, r, outfile);
     for (int p = 1; p <= npro; ++p)
-        if (p == 1 || wp[p - 1] > wp[p - 2]) text += table_row(w.tablepro, p);
+        if (p == 1 || wp[p - 1] > wp[p - 2]) text += table_row(w.tablepro, p, outfile);
     for (int r = 1; r <= w.nrow; ++r)
-        if (x[r - 1] > wp[npro - 1]) text += table_row(w.table, r);
+        if (x[r - 1] > wp[npro - 1]) text += table_row(w.table, r, outfile);
 
     write_file_atomic(outfile, text);
 

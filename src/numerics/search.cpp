@@ -9,69 +9,6 @@ namespace qv {
 
 namespace {
 
-// The bracketing search shared by both rule families. xx points to entry 1;
-// the result is 0..n. Rules: H90 false = hunt rules, true = hunt90 rules.
-template <bool H90>
-inline int bracket(const float* xx, int n, float x, int jlo) {
-    // Entry i of the table (1-based).
-    auto at = [xx](int i) { return xx[i - 1]; };
-    const bool ascnd = H90 ? at(n) >= at(1) : at(n) > at(1);
-    // x passes entry i: x >= xx(i) ascending, x < xx(i) descending.
-    auto passes = [&](int i) { return ascnd ? x >= at(i) : x < at(i); };
-
-    int jhi;
-    if (jlo < 1 || jlo > n) {
-        jlo = 0;
-        jhi = n + 1;
-    } else {
-        int inc = 1;
-        if (passes(jlo)) {
-            for (;;) {
-                jhi = jlo + inc;
-                if (jhi > n) {
-                    jhi = n + 1;
-                    break;
-                }
-                if (!passes(jhi)) break;
-                jlo = jhi;
-                inc += inc;
-            }
-        } else {
-            jhi = jlo;
-            for (;;) {
-                jlo = jhi - inc;
-                if (jlo < 1) {
-                    jlo = 0;
-                    break;
-                }
-                if (passes(jlo)) break;
-                jhi = jlo;
-                inc += inc;
-            }
-        }
-    }
-
-    while (jhi - jlo > 1) {
-        const int jm = (jhi + jlo) / 2;
-        bool up;
-        if constexpr (H90)
-            up = passes(jm);
-        else
-            up = ascnd ? x > at(jm) : x <= at(jm);
-        if (up)
-            jlo = jm;
-        else
-            jhi = jm;
-    }
-
-    if constexpr (H90) {
-        // Hits on the end entries land inside the table.
-        if (x == at(n)) jlo = n - 1;
-        if (x == at(1)) jlo = 1;
-    }
-    return jlo;
-}
-
 // The interpolation interval for a search result: the end intervals serve
 // beyond the table.
 inline int clamp_interval(int j, int n) {
@@ -127,15 +64,15 @@ void neville_cols(const float* xs, const float* ys, int m, float x, float& y, fl
 
 }  // namespace
 
-void hunt(const float* xx, int n, float x, int& jlo) { jlo = bracket<false>(xx, n, x, jlo); }
+void hunt(const float* xx, int n, float x, int& jlo) { jlo = search_detail::bracket<false>(xx, n, x, jlo); }
 
 namespace nr_kelu {
 
-void hunt90(const float* xx, int n, float x, int& jlo) { jlo = bracket<true>(xx, n, x, jlo); }
+void hunt90(const float* xx, int n, float x, int& jlo) { jlo = search_detail::bracket<true>(xx, n, x, jlo); }
 
 float liin(NrKelu& st, const float* xa, int n, const float* ya, float x, int* ii) {
     const int guess = ii ? *ii : st.liin_pos;
-    const int r = bracket<true>(xa, n, x, guess);
+    const int r = search_detail::bracket<true>(xa, n, x, guess);
     if (ii) *ii = r;
     st.liin_pos = r;
     return lin(xa, ya, clamp_interval(r, n), x);
@@ -143,7 +80,7 @@ float liin(NrKelu& st, const float* xa, int n, const float* ya, float x, int* ii
 
 float liin_s(NrKelu& st, const float* xa, const float* ya, int n, float x, int* ii) {
     const int guess = ii ? *ii : st.liin_s_pos;
-    const int r = bracket<false>(xa, n, x, guess);
+    const int r = search_detail::bracket<false>(xa, n, x, guess);
     if (ii) *ii = r;
     st.liin_s_pos = r;
     return lin(xa, ya, clamp_interval(r, n), x);
@@ -168,20 +105,20 @@ void neville(const float* xs, const float* ys, int m, float x, float& y, float& 
     neville_cols(xs, ys, m, x, y, dy, c, d);
 }
 
+int poinh_window(int jlo, int n, int m) {
+    const int half = m / 2;
+    if (jlo < half) return 1;
+    if (jlo > n - m + half) return n - m + 1;
+    return jlo - half + 1;
+}
+
 void poinh(PoinhWork& w, const float* xa, const float* ya, int n, int m, float x, float& y,
            float& dy, int& jlo) {
     int mm = m < n ? m : n;
     if (mm > kNevilleMax) mm = kNevilleMax;
     if (mm < 1) mm = 1;
-    jlo = bracket<true>(xa, n, x, jlo);
-    const int half = mm / 2;
-    int k;
-    if (jlo < half)
-        k = 1;
-    else if (jlo > n - mm + half)
-        k = n - mm + 1;
-    else
-        k = jlo - half + 1;
+    jlo = search_detail::bracket<true>(xa, n, x, jlo);
+    const int k = poinh_window(jlo, n, mm);
     for (int i = 0; i < mm; ++i) {
         w.xs[i] = xa[k - 1 + i];
         w.ys[i] = ya[k - 1 + i];
@@ -191,8 +128,8 @@ void poinh(PoinhWork& w, const float* xa, const float* ya, int n, int m, float x
 
 float biliin(const float* x1a, const float* x2a, const float* ya, int m, int n, float x1, float x2,
              int& j1, int& j2) {
-    j1 = bracket<false>(x1a, m, x1, j1);
-    j2 = bracket<false>(x2a, n, x2, j2);
+    j1 = search_detail::bracket<false>(x1a, m, x1, j1);
+    j2 = search_detail::bracket<false>(x2a, n, x2, j2);
     const int j = clamp_interval(j1, m);
     const int k = clamp_interval(j2, n);
     const float t = (x1 - x1a[j - 1]) / (x1a[j] - x1a[j - 1]);

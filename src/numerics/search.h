@@ -31,6 +31,75 @@ struct PoinhWork {
     float d[kNevilleMax] = {};
 };
 
+namespace search_detail {
+
+// The bracketing search shared by both rule families. xx points to entry 1;
+// the result is 0..n. Rules: H90 false = hunt rules, true = hunt90 rules.
+// Ascending true: the caller knows the table ascends (strictly), which spares
+// the direction test in the hottest loops; the result is the same.
+template <bool H90, bool Ascending = false>
+inline int bracket(const float* xx, int n, float x, int jlo) {
+    // Entry i of the table (1-based).
+    auto at = [xx](int i) { return xx[i - 1]; };
+    const bool ascnd = Ascending || (H90 ? at(n) >= at(1) : at(n) > at(1));
+    // x passes entry i: x >= xx(i) ascending, x < xx(i) descending.
+    auto passes = [&](int i) { return ascnd ? x >= at(i) : x < at(i); };
+
+    int jhi;
+    if (jlo < 1 || jlo > n) {
+        jlo = 0;
+        jhi = n + 1;
+    } else {
+        int inc = 1;
+        if (passes(jlo)) {
+            for (;;) {
+                jhi = jlo + inc;
+                if (jhi > n) {
+                    jhi = n + 1;
+                    break;
+                }
+                if (!passes(jhi)) break;
+                jlo = jhi;
+                inc += inc;
+            }
+        } else {
+            jhi = jlo;
+            for (;;) {
+                jlo = jhi - inc;
+                if (jlo < 1) {
+                    jlo = 0;
+                    break;
+                }
+                if (passes(jlo)) break;
+                jhi = jlo;
+                inc += inc;
+            }
+        }
+    }
+
+    while (jhi - jlo > 1) {
+        const int jm = (jhi + jlo) / 2;
+        bool up;
+        if constexpr (H90)
+            up = passes(jm);
+        else
+            up = ascnd ? x > at(jm) : x <= at(jm);
+        if (up)
+            jlo = jm;
+        else
+            jhi = jm;
+    }
+
+    if constexpr (H90) {
+        // Hits on the end entries land inside the table.
+        if (x == at(n)) jlo = n - 1;
+        if (x == at(1)) jlo = 1;
+    }
+    return jlo;
+}
+
+}  // namespace search_detail
+
 // Bracketing search by the hunt rules; jlo is the in/out guess (outside 1..n: none).
 void hunt(const float* xx, int n, float x, int& jlo);
 
@@ -56,6 +125,9 @@ float arrint(const float* xa, int na, const float* ya, int nb);
 // returns y and the last correction dy (not written when m is 1). Two equal
 // abscissas stop the run ("stop in polint").
 void neville(const float* xs, const float* ys, int m, float x, float& y, float& dy);
+
+// The first of the m points (m <= n) that poinh takes around the bracket jlo.
+int poinh_window(int jlo, int n, int m);
 
 // Local polynomial interpolation of min(m, n, 10) points around the bracket
 // (hunt90 rules; jlo receives the search result). With m = 2 it is linear

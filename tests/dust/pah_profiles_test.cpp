@@ -18,6 +18,7 @@
 #include "core/stop.h"
 #include "dust/dust_grid.h"
 #include "dust/pah_profiles.h"
+#include "dust/spectra_files.h"
 #include "io/format.h"
 #include "support/test_support.h"
 
@@ -590,7 +591,13 @@ TEST(PahProfileFile, RunTogetherFieldsOfTheRowFormatAreRead) {
     test::write_text("m1.spe.tmp", spectrum_text(rows));
     pahpro::pahpro_tutto(p.run, "m1.spe.tmp", "m1.spe");
     const std::vector<std::string> out = test::read_lines("m1.spe");
-    EXPECT_EQ(out[15], first);
+    // Written back by the spectra files' own row rule, whose fields keep a blank
+    // in front of them.
+    std::string again;
+    int bad = -1;
+    ASSERT_TRUE(cirrus::spectra_row(rows[0], again, bad));
+    EXPECT_EQ(out[15], again);
+    EXPECT_NE(again.find(" -0.200E-04 -0.300E-14"), std::string::npos) << again;
     EXPECT_EQ(out[16], row_line(rows[1]));
     EXPECT_EQ(p.run.pahpro.table(1, 3), -2e-5f);
     EXPECT_EQ(p.run.pahpro.npro, 888 + 2);  // rows 3 and 4 span the band grid
