@@ -254,7 +254,8 @@ void inppar(Run& run) {
 
     // 4. Command-line overrides, in command-line order.
     {
-        std::vector<std::string> log;
+        // Each echo reaches the run log as it is made, so that a later bad
+        // override leaves the earlier ones there.
         for (int k = 0; k < run.modname.nopt; ++k) {
             const std::string& o = run.modname.opt[k];
             const std::string key = trim_right(o.substr(0, 10));
@@ -264,11 +265,11 @@ void inppar(Run& run) {
                 const std::string l =
                     fio::list_line({"Reading SFR from file ", upto_blank(run.modname.name_sf) + ".sf"});
                 con.line(l);
-                log.push_back(l);
+                runlog_append(run, l);
             } else if (key == "nameintrho") {
                 run.modname.name_intrho = trim_right(rest);
                 con.line(fio::list_line({"Name of intrho file is  ", upto_blank(run.modname.name_intrho)}));
-                log.push_back(fio::list_line({"Name of intrho file is ", upto_blank(run.modname.name_intrho)}));
+                runlog_append(run, fio::list_line({"Name of intrho file is ", upto_blank(run.modname.name_intrho)}));
             } else if (key == "nameres") {
                 // Taken by the main program.
             } else {
@@ -289,11 +290,10 @@ void inppar(Run& run) {
                 const std::string upto = sp == std::string::npos ? k10 : k10.substr(0, sp + 1);
                 const std::string l = fio::list_line({"Forcing ", upto, "to ", p.val});
                 con.line(l);
-                log.push_back(l);
+                runlog_append(run, l);
                 setpar(run);
             }
         }
-        runlog_append(run, log);
     }
 
     // 5. The tav model's keys are needed only for istarfo 4.
@@ -359,6 +359,12 @@ void inppar(Run& run) {
                 if (!(p.a_bst > 0.0f))
                     throw Stop(fio::list_line({"ERROR: a_bst must be positive when t_bst is given, a_bst=",
                                                p.a_bst}));
+                // t_bst 0 would give the law two points at time 0, which the
+                // interpolation at the first birth time cannot take.
+                if (p.t_bst == 0.0f)
+                    throw Stop(fio::list_line(
+                        {"ERROR: t_bst must be positive when it is given (negative: bulge law from ",
+                         upto_blank(run.modname.name) + ".bst), t_bst=", p.t_bst}));
                 g.nbst = 4;
                 g.tbst.resize(4);
                 g.bst.resize(4);

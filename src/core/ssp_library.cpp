@@ -29,8 +29,6 @@ namespace qv {
 
 namespace {
 
-constexpr int kNameLen = 80;  // file names in the SSP list
-
 std::string pad(std::string s, std::size_t w) {
     if (s.size() < w) s.resize(w, ' ');
     return s;
@@ -71,7 +69,7 @@ std::vector<ListEntry> read_ssp_list(Run& run) {
                                            " records in the SSP section of file ",
                                        par_file_name(run)}));
         ++records;
-        if (name.size() > static_cast<std::size_t>(kNameLen)) name.resize(kNameLen);
+        // The name is kept whole: a long name opens the file it names.
         if (type == 1 || type == 2) list.push_back({type, name});
     }
     return list;

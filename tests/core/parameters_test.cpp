@@ -109,6 +109,11 @@ TEST_F(Params, OverrideSatisfiesTheRequiredKeyCheck) {
     EXPECT_FLOAT_EQ(run.globals.tsil, 1100.0f);
 }
 
+TEST_F(Params, EchoesBeforeABadOverrideStayInTheRunLog) {
+    EXPECT_THROW(read(test::MainKeys().text(), {"tgal=3", "tsil=abc"}), IoError);
+    EXPECT_NE(runlog().find(" Forcing tgal to "), std::string::npos);
+}
+
 TEST_F(Params, RepeatedOverrideTakesItsLastValue) {
     read(test::MainKeys().text(), {"tgal=3", "tgal=4.5"});
     EXPECT_FLOAT_EQ(run.parametri.tgal, 4.5f);
@@ -217,6 +222,16 @@ TEST_F(Params, BulgeLawWithNonPositiveAbstStops) {
     auto lines = stop_lines(test::MainKeys().set("igeo", "-1").set("t_bst", "2").set("a_bst", "0").text());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("a_bst"), std::string::npos);
+}
+
+TEST_F(Params, BulgeLawWithTbstZeroStops) {
+    // Two points at time 0: the first birth time could not be interpolated.
+    auto lines = stop_lines(test::MainKeys().set("igeo", "-1").set("t_bst", "0").set("a_bst", "0.5").text());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("t_bst must be positive"), std::string::npos) << lines[0];
+    // Any positive time makes a usable law.
+    read(test::MainKeys().set("igeo", "-1").set("t_bst", "0.01").set("a_bst", "0.5").text());
+    EXPECT_EQ(run.glotauspe.nbst, 4);
 }
 
 TEST_F(Params, BulgeLawFromBstFile) {

@@ -123,6 +123,20 @@ TEST_F(SspFixture, TablesAreReadFromTheDataDirectory) {
     EXPECT_EQ(run.remind.nlam, 3);
 }
 
+TEST_F(SspFixture, LongFileNameOpensTheFileItNames) {
+    // Longer than the 80 characters of a name field, and alike in its first 80.
+    const std::string stem(90, 'q');
+    par({{1, stem + "_a.ssp"}});
+    table(stem + "_a.ssp", small_table("0.02"));
+    table(stem.substr(0, 80), small_table("0.02", 70000));
+    readflussi_asci(run, 1.0f, true);
+    ASSERT_EQ(run.glotauspe.ntab, 1);
+    EXPECT_EQ(run.glotauspe.ssp_files[0], stem + "_a.ssp");
+    EXPECT_FLOAT_EQ(run.glotauspe.fluxes(1, 1, 1),
+                    ssp_code::flux(80000) * 4.0f * ssp_code::c_angstrom / run.remind.wave(1) /
+                        run.remind.wave(1));
+}
+
 // ---- Order --------------------------------------------------------------------
 
 TEST_F(SspFixture, TablesAreSortedByTypeThenMetallicity) {

@@ -1,6 +1,6 @@
 // PAH band emission: the kept inner integrals against the plain integrand, the
-// bands that must be silent, the response to the field, and the integrands'
-// edge cases.
+// bands that must be silent, the response to the field, the energy the bands
+// carry, and the integrands' edge cases.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/run.h"
+#include "dust/grain_optics.h"
 #include "dust/pah_emission.h"
 #include "dust/pdit_fixture.h"
 #include "dust/pdit_reference.h"
@@ -191,6 +192,61 @@ TEST(PahBands, FieldBeyondTheGridIsNeverNegative) {
     const std::vector<float> plain = r.pah(g.run, {4, 12});
     for (int k : {4, 12}) EXPECT_TRUE(same_bits(fast[k], plain[k])) << "band " << k;
     for (int k = 1; k <= 24; ++k) EXPECT_GT(fast[k], 0.0f) << "band " << k;
+}
+
+// ---------------------------------------------------------------------------
+// Energy.
+
+// What the bands emit is the ultraviolet energy that the emitting PAHs absorb
+// between 7.5e14 and 3.29e15 Hz: each absorbed photon's energy h nu is shared
+// among the bands (the temperature integral from 5 K to the top temperature
+// gives back exactly h nu), so the band luminosities, epah(k) c / nu_k^2 dnu_k,
+// add up to 4 pi int J_nu sigma(nu) dnu of the PAH population. The factor 2 of
+// S0 and the doubled ultraviolet cross-section make that population
+// 4 xx a^-3.5 per hydrogen atom (radii 4 to 15 Angstrom, nc1 a^2 carbon atoms
+// of tabulated cross-section each): four times the population xx a^-3.5 whose
+// absorption the cirrus cross-section carries as nc1 x 4836 x xx, 4836 being
+// the integral of a^-1.5 over the same radii.
+TEST(PahEnergy, BandsReEmitTheUltravioletAbsorbedByFourTimesXxPahs) {
+    const double a_lo = 4e-8, a_hi = 1.5e-7;
+    const double size_integral = 2.0 * (1.0 / std::sqrt(a_lo) - 1.0 / std::sqrt(a_hi));
+    EXPECT_NEAR(size_integral, 4836.0, 0.05);
+
+    for (double chi : {1.0, 50.0}) {
+        GrainRun g;
+        test::set_field(g.run, chi);
+        pah(g.run);
+        const PahBands& p = g.run.glopah;
+        double emitted = 0.0;
+        for (int k = 1; k <= 24; ++k)
+            emitted += d(p.epah(k)) * 3e18 / (d(p.nui(k)) * d(p.nui(k))) * d(p.dnui(k));
+
+        // 4 pi int J_nu sigma_pah_c dnu over the absorption range, J_nu from the
+        // field as pah interpolates it (linear in nu between grid points).
+        const CloudSetup& c = g.run.glopalla;
+        const int n = c.nlf;
+        auto jnu = [&](double nu) {
+            int i = 1;
+            while (i < n - 1 && d(c.farr(i + 1)) < nu) ++i;
+            auto j_at = [&](int m) {
+                const double f15 = d(c.farr(m)) / 1e15;
+                return d(g.run.glopdit.ix(n + 1 - m)) * 3e18 / (f15 * f15) * 1e-30;
+            };
+            const double x0 = d(c.farr(i)), x1 = d(c.farr(i + 1));
+            return j_at(i) + (j_at(i + 1) - j_at(i)) * (nu - x0) / (x1 - x0);
+        };
+        const double nu1 = 7.5e14, nu2 = 3.29e15;
+        const int steps = 20000;
+        double absorbed = 0.0;
+        for (int s = 0; s <= steps; ++s) {
+            const double nu = nu1 + (nu2 - nu1) * s / steps;
+            const double v = jnu(nu) * d(sigma_pah_c(static_cast<float>(3e14 / nu)));
+            absorbed += (s == 0 || s == steps ? 0.5 : 1.0) * v;
+        }
+        absorbed *= (nu2 - nu1) / steps * 4.0 * 3.141592653589793 * d(p.nc1) * size_integral * d(p.xx);
+        ASSERT_GT(absorbed, 0.0);
+        EXPECT_NEAR(emitted / absorbed, 4.0, 0.08) << "chi " << chi;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -491,6 +491,12 @@ TEST(SpectraSspGrid, RowsOnTheDustAndSspWavelengthsWithZeroOutsideEachTable) {
     Written m({"0.0", "45.0", "90.0"}, -1);
     qv::Run& run = m.run;
     run.parametri.wavsspout = true;
+    // Clouds that dim each component's starlight on the SSP grid by their own
+    // factor, so that the columns after the clouds differ from the unattenuated ones.
+    for (int i = 1; i <= run.remind.nlam; ++i) {
+        run.glopalla.l_stamc(i, 1) *= 0.8f;
+        run.glopalla.l_stamc(i, 2) *= 0.6f;
+    }
     cirrus::radio_and_spectra(run, 1.0f);
     const CirrusRun& cr = run.cirrus;
     const CloudSetup& gp = run.glopalla;
@@ -564,6 +570,23 @@ TEST(SpectraSspGrid, RowsOnTheDustAndSspWavelengthsWithZeroOutsideEachTable) {
         EXPECT_LE(r[3], r[2] * 1.001);
         EXPECT_LE(r[8], r[7] * 1.001);
         EXPECT_GT(r[3], 0.0);
+        // The dust-grid quantities of the angle average, linear in ws at w: the
+        // attenuation of each component times its starlight after the clouds
+        // (column 4 summed, column 9 the second component), the cirrus and the
+        // cloud emission.
+        const float wl = rm.wave(l);
+        int i = 1;
+        while (gp.ws(i + 1) <= wl) ++i;
+        const float t = (wl - gp.ws(i)) / (gp.ws(i + 1) - gp.ws(i));
+        auto lin = [&](auto value) { return (1.0f - t) * value(i) + t * value(i + 1); };
+        auto att = [&](int c) {
+            return lin([&](int k) { return cr.LUMSTA_E(k, 0, c) / gp.lumstamc(k, c); });
+        };
+        expect_g(r[1], lin([&](int k) { return cr.ETOT(k); }), "cirrus");
+        expect_g(r[3], att(1) * gp.l_stamc(l, 1) + att(2) * gp.l_stamc(l, 2), "attenuated");
+        expect_g(r[4], lin([&](int k) { return cr.LUMMC_E(k, 0); }), "clouds");
+        expect_g(r[8], att(2) * gp.l_stamc(l, 2), "second component attenuated");
+        EXPECT_LT(r[8], r[7]);
         break;
     }
     EXPECT_TRUE(found);
