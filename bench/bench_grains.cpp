@@ -30,6 +30,7 @@
 #include "core/console.h"
 #include "core/parameters.h"
 #include "core/run.h"
+#include "dust/cirrus_emission.h"
 #include "dust/pah_emission.h"
 #include "dust/temperature_distribution.h"
 
@@ -112,29 +113,11 @@ struct Cell {
 
     // The cirrus's narrowing of the range to where dP/dT exceeds 1e-12 of its peak.
     void narrow() {
-        TemperatureDistribution& td = run.glopdit;
-        float pmax = td.dpdt(1);
-        int imax = 1;
-        for (int i = 2; i <= 150; ++i)
-            if (td.dpdt(i) > pmax) {
-                pmax = td.dpdt(i);
-                imax = i;
-            }
-        const float thr = pmax / 1e12f;
-        int iup = imax;
-        if (!(imax == 150 || td.dpdt(imax) <= thr)) {
-            iup = 150;
-            for (int i = imax + 1; i <= 150; ++i)
-                if (td.dpdt(i) <= thr) {
-                    iup = i;
-                    break;
-                }
+        float lo = 0.0f, hi = 0.0f;
+        if (cirrus::narrowed_range(run.glopdit, lo, hi)) {
+            run.glopdit.tmin = lo;
+            run.glopdit.tmax = hi;
         }
-        int ilo = imax;
-        while (ilo > 1 && td.dpdt(ilo) > thr) --ilo;
-        const float lo = td.tdarr(ilo), hi = td.tdarr(iup);
-        td.tmin = lo;
-        td.tmax = hi;
     }
 
     void two_passes(int igra) {

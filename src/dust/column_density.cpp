@@ -436,24 +436,29 @@ void IntrhoCache::start_new_file(Run& run) {
     run.con.line(fio::list_line({"Writing new quelvo.intrho to", pad200(path_)}));
 }
 
-void IntrhoCache::write_header_records() {
+void IntrhoCache::write_geometry_records() {
+    unsigned char b[4];
+    put_i32(b, igeo_);
+    append_record(b, 4);
+    put_f32(b, rsur_);
+    append_record(b, 4);
+    if (disk_) {
+        put_f32(b, zsur_);
+        append_record(b, 4);
+    }
+}
+
+void IntrhoCache::write_grid_record() {
     unsigned char b[12];
-    if (have_geometry_) {
-        put_i32(b, igeo_);
-        append_record(b, 4);
-        put_f32(b, rsur_);
-        append_record(b, 4);
-        if (disk_) {
-            put_f32(b, zsur_);
-            append_record(b, 4);
-        }
-    }
-    if (have_grid_) {
-        put_i32(b, ndr_);
-        put_i32(b + 4, nthe_);
-        put_i32(b + 8, nphi_);
-        append_record(b, 12);
-    }
+    put_i32(b, ndr_);
+    put_i32(b + 4, nthe_);
+    put_i32(b + 8, nphi_);
+    append_record(b, 12);
+}
+
+void IntrhoCache::write_header_records() {
+    if (have_geometry_) write_geometry_records();
+    if (have_grid_) write_grid_record();
 }
 
 void IntrhoCache::open(Run& run) {
@@ -601,15 +606,7 @@ void IntrhoCache::header_geometry(Run& run) {
     disk_ = disk_geometry(p.igeo);
     have_geometry_ = true;
     if (mode_ == 1) {
-        unsigned char b[4];
-        put_i32(b, igeo_);
-        append_record(b, 4);
-        put_f32(b, rsur_);
-        append_record(b, 4);
-        if (disk_) {
-            put_f32(b, zsur_);
-            append_record(b, 4);
-        }
+        write_geometry_records();
         return;
     }
     if (mode_ != 2) return;
@@ -652,11 +649,7 @@ void IntrhoCache::header_grid(Run& run) {
     nphi_ = run.glocold.nphiarr;
     have_grid_ = true;
     if (mode_ == 1) {
-        unsigned char b[12];
-        put_i32(b, ndr_);
-        put_i32(b + 4, nthe_);
-        put_i32(b + 8, nphi_);
-        append_record(b, 12);
+        write_grid_record();
         return;
     }
     if (mode_ != 2) return;

@@ -162,7 +162,9 @@ private:
     void flush_block();
     void append_record(const unsigned char* p, std::size_t n);
     void start_new_file(Run& run);
-    void write_header_records();
+    void write_geometry_records();  // igeo, rsur and (disk-like) zsur
+    void write_grid_record();       // ndr, nthearr, nphiarr
+    void write_header_records();    // those of the header known so far
     void close_fd();
 
     std::string path_;  // the cache's name (modname::name_intrho)

@@ -12,6 +12,7 @@
 
 #include "core/run.h"
 #include "core/stop.h"
+#include "dust/cirrus_emission.h"
 #include "dust/pdit_fixture.h"
 #include "dust/pdit_reference.h"
 #include "dust/temperature_distribution.h"
@@ -52,30 +53,14 @@ void expect_same(const TemperatureDistribution& td, const ref::PditResult& r, co
                      << " vs " << (d >= 0 ? r.dpdt[d] : 0.0f);
 }
 
-// The cirrus's narrowing of the range to where dP/dT exceeds 1e-12 of its peak.
+// The cirrus's narrowing of the range to where dP/dT exceeds 1e-12 of its peak
+// (kept when it collapses to one level).
 void narrow(TemperatureDistribution& td) {
-    float pmax = td.dpdt(1);
-    int imax = 1;
-    for (int i = 2; i <= 150; ++i)
-        if (td.dpdt(i) > pmax) {
-            pmax = td.dpdt(i);
-            imax = i;
-        }
-    const float thr = pmax / 1e12f;
-    int iup = imax;
-    if (!(imax == 150 || td.dpdt(imax) <= thr)) {
-        iup = 150;
-        for (int i = imax + 1; i <= 150; ++i)
-            if (td.dpdt(i) <= thr) {
-                iup = i;
-                break;
-            }
+    float lo = 0.0f, hi = 0.0f;
+    if (cirrus::narrowed_range(td, lo, hi)) {
+        td.tmin = lo;
+        td.tmax = hi;
     }
-    int ilo = imax;
-    while (ilo > 1 && td.dpdt(ilo) > thr) --ilo;
-    const float lo = td.tdarr(ilo), hi = td.tdarr(iup);
-    td.tmin = lo;
-    td.tmax = hi;
 }
 
 // Both distributions the cirrus computes for a small-grain bin.
