@@ -28,6 +28,7 @@
 #include "core/console.h"
 #include "core/parameters.h"
 #include "core/run.h"
+#include "dust/dust_grid.h"
 #include "dust/cirrus.h"
 #include "dust/cirrus_emission.h"
 #include "dust/cirrus_field.h"
@@ -76,22 +77,17 @@ struct ExampleDisk {
         run.mix.dsug = 0.0089f;
         mix::genmix(run);
 
-        // Dust grid: 100 points from 10^10.7 to 10^16.25 Hz and the 18 feature points.
-        std::vector<float> lf;
-        for (int i = 1; i <= 100; ++i) lf.push_back(10.7f + static_cast<float>(i - 1) * 5.55f / 99.0f);
-        for (float l : RunParameters::lam_fea) lf.push_back(std::log10(3e14f / l));
-        std::sort(lf.begin(), lf.end());
+        // The dust preparation's grid for the key nlf 100 (no PAH bands) on an SSP
+        // grid wide enough that it runs from 10^10.7 to 10^16.25 Hz.
         CloudSetup& c = run.glopalla;
-        const int nlf = static_cast<int>(lf.size());
-        c.nlf = nlf;
-        c.lfarr.resize(nlf);
-        c.farr.resize(nlf);
-        c.ws.resize(nlf);
-        for (int i = 1; i <= nlf; ++i) {
-            c.lfarr(i) = lf[i - 1];
-            c.farr(i) = std::pow(10.0f, c.lfarr(i));
-        }
-        for (int i = 1; i <= nlf; ++i) c.ws(nlf + 1 - i) = 3e18f / c.farr(i);
+        c.nlf = 100 + 18;
+        run.remind.nlam = 2;
+        run.remind.wave.resize(2);
+        run.remind.wave(1) = 100.0f;
+        run.remind.wave(2) = 1e8f;
+        pah_band_grid(run.glopah);
+        build_dust_grid(run);
+        const int nlf = c.nlf;
         c.klama = mix::mixcold(run, 1.0f);
         c.klam = 1.4f * c.klama;
 

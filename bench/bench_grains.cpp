@@ -30,6 +30,7 @@
 #include "core/console.h"
 #include "core/parameters.h"
 #include "core/run.h"
+#include "dust/dust_grid.h"
 #include "dust/cirrus_emission.h"
 #include "dust/pah_emission.h"
 #include "dust/temperature_distribution.h"
@@ -70,33 +71,20 @@ struct Cell {
         PahBands& g = run.glopah;
         const float sig[24] = {3.9f, 0.25f, 0.4f, 3.0f, 0.5f, 2.0f, 4.0f, 3.0f, 0.8f, 3.0f, 0.3f, 3.5f,
                                3.0f, 1.2f,  2.0f, 0.8f, 0.8f, 0.2f, 0.1f, 0.3f, 0.5f, 0.15f, 0.1f, 0.2f};
-        for (int k = 1; k <= 24; ++k) {
-            g.sigmai(k) = sig[k - 1];
-            const float lam = g.lami(k), dlam = g.dlami(k);
-            g.nui(k) = 3e14f / lam;
-            g.dnui(k) = 3e14f * (1.0f / (lam - dlam / 2.0f) - 1.0f / (lam + dlam / 2.0f));
-            g.lnui(k) = std::log10(g.nui(k));
-        }
+        for (int k = 1; k <= 24; ++k) g.sigmai(k) = sig[k - 1];
+        pah_band_grid(g);
         g.xh = 1.0f;
         g.xx = 7.5e-25f;
-        std::vector<float> lf;
-        for (int i = 1; i <= 100; ++i) lf.push_back(10.7f + static_cast<float>(i - 1) * 5.55f / 99.0f);
-        for (float l : RunParameters::lam_fea) lf.push_back(std::log10(3e14f / l));
-        for (int k = 1; k <= 24; ++k)
-            for (float f : {-0.0265f, -0.025f, 0.0f, 0.025f, 0.0265f})
-                lf.push_back(f == 0.0f ? g.lnui(k) : std::log10(g.nui(k) + f * g.dnui(k)));
-        std::sort(lf.begin(), lf.end());
-        CloudSetup& c = run.glopalla;
-        const int n = static_cast<int>(lf.size());
-        c.nlf = n;
-        c.lfarr.resize(n);
-        c.farr.resize(n);
-        c.ws.resize(n);
-        for (int i = 1; i <= n; ++i) {
-            c.lfarr(i) = lf[i - 1];
-            c.farr(i) = std::pow(10.0f, c.lfarr(i));
-        }
-        for (int i = 1; i <= n; ++i) c.ws(n + 1 - i) = 3e18f / c.farr(i);
+        // The dust preparation's grid (key nlf 100, with the PAH bands) on an SSP
+        // grid wide enough that it runs from 10^10.7 to 10^16.25 Hz.
+        run.modname.pahflag = true;
+        run.glopalla.nlf = 100 + 18 + 120;
+        run.remind.nlam = 2;
+        run.remind.wave.resize(2);
+        run.remind.wave(1) = 100.0f;
+        run.remind.wave(2) = 1e8f;
+        build_dust_grid(run);
+        const int n = run.glopalla.nlf;
         run.glopdit.ix.resize(n);
         run.glopdit.yarr.resize(n);
         set_field(chi);
