@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -45,40 +46,33 @@ void require_two_wavelengths(int nlam) {
 
 float log_or_floor(float v) { return v > 0.0f ? std::log10(v) : kLogZero; }
 
-// With pahflag, the profile code takes ws(indpah(k) - 2 .. indpah(k) + 2) as the
-// five points of band k; j is the position of the band centre in the ascending
-// lfarr. Another grid point among them (a point of the equally spaced part, a
-// feature point or a point of another band) would be taken for one of the
-// band's points: stop and say which.
-void check_pah_cluster(const Run& run, int k, int j) {
-    const CloudSetup& gp = run.glopalla;
-    const int nlf = gp.nlf;
-    const std::array<float, kPahPoints> v = pah_points(run.glopah, k);
-    bool ok = j - 2 >= 1 && j + 2 <= nlf;
-    for (int m = 0; ok && m < kPahPoints; ++m) ok = gp.lfarr(j - 2 + m) == v[m];
-    if (ok) return;
-
-    // The first point within the band's range that is not the band's next point.
-    float intruder = v[2];
-    int e = 0;
-    for (int p = 1; p <= nlf; ++p) {
-        const float x = gp.lfarr(p);
-        if (x < v[0] || x > v[kPahPoints - 1]) continue;
-        if (e < kPahPoints && x == v[e]) {
-            ++e;
-            continue;
-        }
-        intruder = x;
-        break;
+// The PAH profile step reads band k's peak at row indpah(k) and its continuum at
+// rows indpah(k) +- 2, and the bands' spikes sit at indpah(k) and indpah(k) +- 1.
+// Any grid point may fall among a band's five points (the spikes and reference
+// rows are chosen by row, so they stay consistent), but the rows must exist and
+// no band may put a spike on another band's rows: two centres need 4 rows
+// between them (a shared reference row is harmless).
+void check_pah_rows(const Run& run) {
+    const int nlf = run.glopalla.nlf;
+    const Vec<int>& ind = run.glopah.indpah;
+    auto stop = [&](const std::string& what) {
+        throw Stop(std::vector<std::string>{
+            fio::list_line({"FATAL ERROR: " + what}),
+            fio::list_line({"the PAH profiles need two rows of the dust grid on either side of each band "
+                            "centre, apart from the other bands: change the key nlf (now " +
+                            std::to_string(dust_grid_key_points(run)) + ")"})});
+    };
+    for (int k = 1; k <= kPahBands; ++k) {
+        if (ind(k) - 2 < 1 || ind(k) + 2 > nlf)
+            stop("the centre of PAH band " + std::to_string(k) + " (" + num(run.glopah.lami(k)) +
+                 " micron) lies within two rows of the end of the dust frequency grid");
+        for (int m = 1; m < k; ++m)
+            if (std::abs(ind(k) - ind(m)) < 4)
+                stop("the centres of PAH bands " + std::to_string(m) + " (" + num(run.glopah.lami(m)) +
+                     " micron) and " + std::to_string(k) + " (" + num(run.glopah.lami(k)) +
+                     " micron) lie " + std::to_string(std::abs(ind(k) - ind(m))) +
+                     " rows apart on the dust frequency grid");
     }
-    const float lam_micron = 3e14f / std::pow(10.0f, intruder);
-    throw Stop(std::vector<std::string>{
-        fio::list_line({"FATAL ERROR: the dust frequency grid point at " + num(lam_micron) +
-                        " micron falls among the five points of PAH band " + std::to_string(k) + " (" +
-                        num(run.glopah.lami(k)) + " micron)"}),
-        fio::list_line({"the PAH profiles need the five points of each band next to one another: "
-                        "change the key nlf (now " +
-                        std::to_string(dust_grid_key_points(run)) + ")"})});
 }
 
 }  // namespace
@@ -139,9 +133,9 @@ void build_dust_grid(Run& run) {
             hunt(gp.lfarr.data(), nlf, pah.lnui(k), j);
             if (j < 1) j = 1;
             if (gp.lfarr(j) < pah.lnui(k)) j = j + 1;
-            check_pah_cluster(run, k, j);
             run.glopah.indpah(k) = nlf - j + 1;
         }
+        check_pah_rows(run);
     }
 
     for (int i = 1; i <= nlf; ++i) {
