@@ -121,13 +121,14 @@ void write_new_file(const std::string& path, const std::string& text) {
     }
 }
 
-// Linear interpolation in the ascending table xa(1..n) at x, and 0 outside the
-// table's range: a spectrum is not extended beyond the wavelengths it is known
-// at (a linear extension can go negative).
-inline float inside_or_zero(NrKelu& st, const float* xa, int n, const float* ya, float x, int& guess) {
-    if (n < 1 || !(x >= xa[0] && x <= xa[n - 1])) return 0.0f;
-    if (n == 1) return ya[0];
-    return nr_kelu::liin(st, xa, n, ya, x, &guess);
+// Linear interpolation in the ascending table xa(1..n) at x, extended linearly
+// beyond the table's ends (a file's wavelengths, read back with four digits, land
+// just outside the tables they came from), floored at 0: an extension must not
+// turn a luminosity negative.
+inline float extended_nonneg(NrKelu& st, const float* xa, int n, const float* ya, float x, int& guess) {
+    if (n < 1) return 0.0f;
+    const float v = n == 1 ? ya[0] : nr_kelu::liin(st, xa, n, ya, x, &guess);
+    return v < 0.0f ? 0.0f : v;  // a NaN passes on to the row check
 }
 
 // The data rows of a spectra file written by this program (or its PAH step):
@@ -354,15 +355,15 @@ void scrivispettrissp(Run& run) {
         std::vector<int> gc(static_cast<std::size_t>(ncom) * 2, 0);
         for (int k = 0; k < ng; ++k) {
             const float w = grid[static_cast<std::size_t>(k)];
-            const float e = inside_or_zero(st, W.data(), nw, E.data(), w, gw);
+            const float e = extended_nonneg(st, W.data(), nw, E.data(), w, gw);
             float s3 = 0.0f, s4 = 0.0f, s7 = 0.0f;
             float lmc_last = 0.0f, att_last = 0.0f, l0_last = 0.0f;
             for (int c = 1; c <= ncom; ++c) {
                 int& g1 = gc[static_cast<std::size_t>(2 * (c - 1))];
                 int& g2 = gc[static_cast<std::size_t>(2 * (c - 1) + 1)];
-                const float lmc = inside_or_zero(st, rm.wave.data(), nlam, gp.l_stamc.col(c), w, g1);
-                const float att = inside_or_zero(st, gp.ws.data(), nlf, cr.ATT.col(c), w, g2);
-                const float l0 = inside_or_zero(st, rm.wave.data(), nlam, gp.l_sta.col(c), w, gl);
+                const float lmc = extended_nonneg(st, rm.wave.data(), nlam, gp.l_stamc.col(c), w, g1);
+                const float att = extended_nonneg(st, gp.ws.data(), nlf, cr.ATT.col(c), w, g2);
+                const float l0 = extended_nonneg(st, rm.wave.data(), nlam, gp.l_sta.col(c), w, gl);
                 s3 += lmc;
                 s4 += att * lmc;
                 s7 += l0;
@@ -372,10 +373,9 @@ void scrivispettrissp(Run& run) {
                     l0_last = l0;
                 }
             }
-            float m = inside_or_zero(st, W.data(), nw, M.data(), w, gs);
-            if (m < 0.0f) m = 0.0f;
+            const float m = extended_nonneg(st, W.data(), nw, M.data(), w, gs);
             float tot = e + s4 + m;
-            if (cr.RADIO) tot += inside_or_zero(st, cr.WRADIO.data(), cr.NWRADIO, cr.FRADIO.data(), w, gr);
+            if (cr.RADIO) tot += extended_nonneg(st, cr.WRADIO.data(), cr.NWRADIO, cr.FRADIO.data(), w, gr);
             add_row(text, {w, e, s3, s4, m, tot, s7, l0_last, lmc_last * att_last}, name, k + 1, kColumnNames);
         }
         files.emplace_back(name, std::move(text));

@@ -487,7 +487,17 @@ TEST(SpectraRadio, RadioRowsAndTheRadioInTheTotal) {
 // ---------------------------------------------------------------------------
 // The files on the SSP grid.
 
-TEST(SpectraSspGrid, RowsOnTheDustAndSspWavelengthsWithZeroOutsideEachTable) {
+// The SSP-grid writer's interpolation in double precision: linear in the
+// ascending table, extended by its first or last interval, floored at 0.
+double extended(const float* xa, int n, const float* ya, double w) {
+    int i = 0;
+    while (i < n - 2 && double(xa[i + 1]) < w) ++i;
+    const double x0 = xa[i], x1 = xa[i + 1], y0 = ya[i], y1 = ya[i + 1];
+    const double t = (w - x0) / (x1 - x0);
+    return std::max(0.0, (1.0 - t) * y0 + t * y1);
+}
+
+TEST(SpectraSspGrid, RowsOnTheDustAndSspWavelengthsExtendEachTableLinearly) {
     Written m({"0.0", "45.0", "90.0"}, -1);
     qv::Run& run = m.run;
     run.parametri.wavsspout = true;
@@ -513,49 +523,77 @@ TEST(SpectraSspGrid, RowsOnTheDustAndSspWavelengthsWithZeroOutsideEachTable) {
     const double wr1 = cr.WRADIO(1);
     ASSERT_LT(wl1, ws1);
     ASSERT_LT(wln, double(cr.WRADIO(cr.NWRADIO)));
+    ASSERT_LT(ws1, wr1);
     for (const char* name : {"m.ssp.spe", "m.ssp.0", "m.ssp.45", "m.ssp.90"}) {
         SCOPED_TRACE(name);
         const auto f = load_spectra(name);
         ASSERT_TRUE(f.ok);
         ASSERT_EQ(f.rows.size(), grid.size());
         EXPECT_EQ(f.header.size(), 15u);
-        int below = 0, beyond_ssp = 0, beyond_dust = 0;
+        int radio_below = 0;
         for (std::size_t k = 0; k < grid.size(); ++k) {
             const auto& r = f.rows[k];
             const double w = r[0];
             EXPECT_NEAR(w, grid[k], 6e-4 * grid[k]);
             for (int c = 1; c < 9; ++c) EXPECT_GE(r[std::size_t(c)], 0.0) << f.lines[k];
-            // The total: cirrus, attenuated stars, clouds and the radio from its
-            // first wavelength on.
-            const double sum = r[1] + r[3] + r[4];
-            if (w < wr1 * (1 - 1e-3)) {
-                EXPECT_NEAR(r[5], sum, 1.2e-3 * sum + 1e-30) << f.lines[k];
-            } else {
-                EXPECT_GE(r[5], sum * (1.0 - 1.2e-3)) << f.lines[k];
-            }
-            if (w < ws1 * (1 - 1e-3)) {
-                ++below;  // below the dust grid: no cirrus, no clouds, no known attenuation
-                for (int c : {1, 3, 4, 8}) EXPECT_EQ(r[std::size_t(c)], 0.0) << f.lines[k];
-                EXPECT_GT(r[2], 0.0);
-                EXPECT_GT(r[6], 0.0);
-            }
-            if (w > wln * (1 + 1e-3)) {
-                ++beyond_ssp;  // beyond the SSPs: no starlight
-                for (int c : {2, 3, 6, 7, 8}) EXPECT_EQ(r[std::size_t(c)], 0.0) << f.lines[k];
-            }
-            if (w > wsn * (1 + 1e-3)) {
-                ++beyond_dust;
-                EXPECT_EQ(r[1], 0.0);
-                EXPECT_EQ(r[4], 0.0);
-                EXPECT_GT(r[5], 0.0);  // the radio alone
-            }
+            // The total: cirrus, attenuated stars, clouds and the radio at every
+            // wavelength, below its first wavelength by its first interval.
+            const double radio = extended(cr.WRADIO.data(), cr.NWRADIO, cr.FRADIO.data(), grid[k]);
+            const double sum = r[1] + r[3] + r[4] + radio;
+            EXPECT_NEAR(r[5], sum, 1.2e-3 * sum + 1e-30) << f.lines[k];
+            if (w < wr1 * (1 - 1e-3) && radio > 1e-3 * sum) ++radio_below;
         }
-        EXPECT_GT(below, 0);
-        EXPECT_GT(beyond_ssp, 0);
-        EXPECT_GT(beyond_dust, 0);
+        EXPECT_GT(radio_below, 0);
     }
-    // At an SSP wavelength inside the dust grid, the SSP-grid spectra.
+    // Below and beyond the tables, the angle average extends them.
     const auto f = load_spectra("m.ssp.spe");
+    int below = 0, beyond_ssp = 0, beyond_dust = 0, rounded = 0;
+    for (std::size_t k = 0; k < grid.size(); ++k) {
+        const auto& r = f.rows[k];
+        const double w = grid[k];
+        double lmc = 0.0, l0 = 0.0, att_lmc = 0.0;
+        for (int c = 1; c <= 2; ++c) {
+            std::vector<float> att(static_cast<std::size_t>(nlf));
+            for (int i = 1; i <= nlf; ++i)
+                att[std::size_t(i - 1)] = gp.lumstamc(i, c) > 0.0f ? cr.LUMSTA_E(i, 0, c) / gp.lumstamc(i, c) : 0.0f;
+            const double s = extended(rm.wave.data(), nlam, gp.l_stamc.col(c), w);
+            lmc += s;
+            l0 += extended(rm.wave.data(), nlam, gp.l_sta.col(c), w);
+            att_lmc += extended(gp.ws.data(), nlf, att.data(), w) * s;
+        }
+        if (w < ws1 * (1 - 1e-3)) {
+            ++below;  // below the dust grid: the cirrus, the clouds and the attenuation extended
+            expect_g(r[1], extended(gp.ws.data(), nlf, cr.ETOT.data(), w), "cirrus below");
+            expect_g(r[3], att_lmc, "attenuated below");
+            expect_g(r[4], extended(gp.ws.data(), nlf, cr.LUMMC_E.col(0), w), "clouds below");
+            EXPECT_GT(r[2], 0.0);
+            EXPECT_GT(r[6], 0.0);
+        }
+        if (w > wln * (1 + 1e-3)) {
+            ++beyond_ssp;  // beyond the SSPs: the starlight extended, never negative
+            expect_g(r[2], lmc, "after the clouds beyond");
+            expect_g(r[6], l0, "unattenuated beyond");
+        }
+        if (w > wsn * (1 + 1e-3)) {
+            ++beyond_dust;
+            EXPECT_GT(r[5], 0.0);
+        }
+        // The end rows of the dust-grid file, whose wavelengths read back with
+        // four digits fall just outside the dust grid, keep the end values.
+        for (int i : {1, nlf}) {
+            if (std::fabs(w - double(gp.ws(i))) > 6e-4 * double(gp.ws(i)) || w == double(gp.ws(i))) continue;
+            ++rounded;
+            expect_g(r[1], cr.ETOT(i), "cirrus at a rounded end");
+            expect_g(r[4], cr.LUMMC_E(i, 0), "clouds at a rounded end");
+            EXPECT_GT(r[3], 0.0) << "attenuated starlight at a rounded end";
+        }
+    }
+    EXPECT_GT(rounded, 0);
+    EXPECT_GT(below, 0);
+    EXPECT_GT(beyond_ssp, 0);
+    EXPECT_GT(beyond_dust, 0);
+
+    // At an SSP wavelength inside the dust grid, the SSP-grid spectra.
     const int l = nlam / 2;
     const double w = rm.wave(l);
     ASSERT_GT(w, ws1);
