@@ -8,6 +8,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "core/allocating.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "io/format.h"
@@ -98,11 +99,12 @@ void fluxmetal(Run& run, bool quiescent) {
     const BirthGrid& r = run.remind;
     SynthWork& w = run.prointegrando;
     const int nlam = r.nlam;
-    if (w.varflu.extent() != nlam || !w.varflu.allocated()) {
-        w.varflu.resize(nlam);
-        w.flu.resize(nlam);
-        w.work.resize(nlam, 2);
-    }
+    if (w.varflu.extent() != nlam || !w.varflu.allocated())
+        allocating(fio::list_line({"ALLOCATION ERROR in fluxmetal"}), [&] {
+            w.varflu.resize(nlam);
+            w.flu.resize(nlam);
+            w.work.resize(nlam, 2);
+        });
 
     const float tb = r.tbirth(r.icall);
     const float age = run.parametri.tgal - tb;

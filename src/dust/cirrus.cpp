@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/parfile.h"
+#include "core/allocating.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "dust/cirrus_grid.h"
@@ -29,16 +30,8 @@ std::string pad200(const std::string& s) {
     return t;
 }
 
-template <class F>
-void allocating(F&& f) {
-    try {
-        f();
-    } catch (const std::bad_alloc&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR IN COLDDUST"}));
-    } catch (const std::length_error&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR IN COLDDUST"}));
-    }
-}
+// The stop of a failed allocation of the cirrus model's arrays.
+std::string colddust_allocation_error() { return fio::list_line({"ALLOCATION ERROR IN COLDDUST"}); }
 
 // The emulator's own viewing directions, added for the disk geometries.
 constexpr float kEmulatorDirections[5] = {0.0f, 31.4f, 56.3f, 78.5f, 90.0f};
@@ -69,7 +62,7 @@ TextFile spectra_section(Run& run) {
 void allocate_cirrus_record(Run& run) {
     CirrusRun& cr = run.cirrus;
     const int nlf = run.glopalla.nlf, ncom = run.remind.ncom, nz = run.remind.nz, nd = cr.ndir_total;
-    allocating([&] {
+    allocating(colddust_allocation_error(), [&] {
         cr.DIRARR.resize(nd);
         cr.ADDED_DIR.resize(nd);
         cr.MSSPTZ.resize(nz);
@@ -169,7 +162,7 @@ void colddust(Run& run, float fgas, float snratet) {
         // 1. Geometry flag.
         cr.disk_like = p.igeo != 0 && p.igeo != 1;
         // 2. The field of the small grains.
-        allocating([&] {
+        allocating(colddust_allocation_error(), [&] {
             run.glopdit.ix.resize(nlf);
             run.glopdit.yarr.resize(nlf);
         });

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/allocating.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "io/format.h"
@@ -100,7 +101,7 @@ void grid_sizes(Run& run) {
 void allocate_grids(Run& run) {
     CirrusGrid& g = run.glocold;
     const int ndr = run.remind.ndr, nthe = g.nthearr, nphi = g.nphiarr, ncom = run.remind.ncom;
-    try {
+    allocating(fio::list_line({"GRIDS ALLOCATION ERROR", 1}), [&] {
         g.rarr.resize(ndr);
         g.phiarr.resize(nphi);
         g.thearr.resize(nthe);
@@ -112,11 +113,7 @@ void allocate_grids(Run& run) {
         g.cos_thec.reshape({Bounds{2, nthe}});
         g.sin_phic.reshape({Bounds{2, nphi}});
         g.cos_phic.reshape({Bounds{2, nphi}});
-    } catch (const std::bad_alloc&) {
-        throw Stop(fio::list_line({"GRIDS ALLOCATION ERROR", 1}));
-    } catch (const std::length_error&) {
-        throw Stop(fio::list_line({"GRIDS ALLOCATION ERROR", 1}));
-    }
+    });
 }
 
 void grid_nodes(Run& run) {

@@ -110,7 +110,7 @@ void cross_sections(Run& run) {
     for (int i = 1; i <= gp.nlf; ++i) {
         const float lam = gp.ws(i) * 1e-4f;
         float t = mix::mixcold(run, lam);
-        cr.TXY1(i) = t / gp.klama;
+        cr.TXY1(i) = gp.klama != 0.0f ? t / gp.klama : 0.0f;  // 0 for dust-free cirrus
         t = t / 1.673e-24f;
         if (pahflag && lam > 0.05f && lam < 0.5f) t += sigma_pah_c(lam) * pah.nc1 * 4836.0f * pah.xx / 1.673e-24f;
         cr.TXY(i) = 2e33f * t / 3.086e18f / 3.086e18f;

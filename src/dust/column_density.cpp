@@ -215,7 +215,9 @@ void optical_depth_report(Run& run, std::vector<std::string>& lines) {
               2e33f / 3.086e18f;
     emit(fio::write_records("(' Tau cirrus at 1 micron if it were homogeneous =',G12.4)", {cr.tauh}));
 
-    emit(fio::write_records("(' Conversion factor to tau_extinction =',G12.4)", {gp.klam / gp.klama}));
+    // 0 when the dust has no absorption at 1 micron (the ratio has no value).
+    emit(fio::write_records("(' Conversion factor to tau_extinction =',G12.4)",
+                            {gp.klama != 0.0f ? gp.klam / gp.klama : 0.0f}));
 }
 
 }  // namespace cirrus

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/allocating.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "dust/spectra_files.h"
@@ -19,18 +20,6 @@ namespace qv::pahpro {
 namespace {
 
 constexpr int kBandPoints = kBandGridPoints * kPahBands;  // 888
-
-// An allocation of the work arrays that fails stops the run with its own message.
-template <class F>
-void allocating(const char* message, F&& f) {
-    try {
-        f();
-    } catch (const std::bad_alloc&) {
-        throw Stop(fio::list_line({message}));
-    } catch (const std::length_error&) {
-        throw Stop(fio::list_line({message}));
-    }
-}
 
 bool is_separator(char ch) { return ch == ' ' || ch == '\t' || ch == ',' || ch == ';'; }
 
@@ -107,7 +96,7 @@ void band_centres(Run& run) {
 // The band grid, once per run.
 void band_grid(PahProfileWork& w) {
     if (w.wk.allocated()) return;
-    allocating("ALLOCATION ERROR in gentablepro (wk)", [&] { w.wk.resize(kBandGridPoints, kPahBands); });
+    allocating(fio::list_line({"ALLOCATION ERROR in gentablepro (wk)"}), [&] { w.wk.resize(kBandGridPoints, kPahBands); });
     for (int k = 1; k <= kPahBands; ++k)
         for (int i = 1; i <= kBandGridPoints; ++i)
             w.wk(i, k) = w.lam(k) + w.dlam(k) * (0.25f * static_cast<float>(i - 1) - 2.0f);
@@ -197,10 +186,10 @@ void gentablepro(Run& run) {
 
     w.npro = kBandPoints + nrows_in;
     if (w.tablepro.extent(0) != w.npro || w.tablepro.extent(1) != kSpectrumColumns)
-        allocating("ALLOCATION ERROR in gentablepro (tablepro)",
+        allocating(fio::list_line({"ALLOCATION ERROR in gentablepro (tablepro)"}),
                    [&] { w.tablepro.resize(w.npro, kSpectrumColumns); });
     if (w.wpro.extent() != w.npro)
-        allocating("ALLOCATION ERROR in gentablepro (wpro)", [&] { w.wpro.resize(w.npro); });
+        allocating(fio::list_line({"ALLOCATION ERROR in gentablepro (wpro)"}), [&] { w.wpro.resize(w.npro); });
 
     float* wp = w.wpro.data();
     std::copy(w.wk.storage().begin(), w.wk.storage().end(), wp);  // band by band
@@ -263,7 +252,7 @@ void pahpro_tutto(Run& run, const TextFile& in, const std::string& outfile) {
         throw_io_error(in.name(), 0,
                        "holds " + std::to_string(w.nrow) + " spectrum row(s); at least two are needed");
     if (w.table.extent(0) != w.nrow || w.table.extent(1) != kSpectrumColumns)
-        allocating("ALLOCATION ERROR in pahpro_tutto", [&] { w.table.resize(w.nrow, kSpectrumColumns); });
+        allocating(fio::list_line({"ALLOCATION ERROR in pahpro_tutto"}), [&] { w.table.resize(w.nrow, kSpectrumColumns); });
 
     // The header lines unchanged, then the rows.
     std::string text;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/allocating.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "dust/dust_grid.h"
@@ -24,14 +25,8 @@ void allocate(Run& run) {
     CloudSetup& gp = run.glopalla;
     const BirthGrid& r = run.remind;
     const int nlf = gp.nlf;
-    try {
-        gp.l_stamc.resize(r.nlam, r.ncom);
-    } catch (const std::bad_alloc&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR in PREDUST"}));
-    } catch (const std::length_error&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR in PREDUST"}));
-    }
-    try {
+    allocating(fio::list_line({"ALLOCATION ERROR in PREDUST"}), [&] { gp.l_stamc.resize(r.nlam, r.ncom); });
+    allocating(fio::list_line({"ALLOCATION ERROR IN PREDUST"}), [&] {
         gp.lumsta.resize(nlf, r.ncom);
         gp.ws.resize(nlf);
         gp.farr.resize(nlf);
@@ -44,11 +39,7 @@ void allocate(Run& run) {
         gp.f2com.resize(r.ncom);
         gp.flscom.resize(r.ncom);
         run.mc_righe.lumduswk.resize(nlf);
-    } catch (const std::bad_alloc&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR IN PREDUST"}));
-    } catch (const std::length_error&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR IN PREDUST"}));
-    }
+    });
 }
 
 // Step 6: the tav model gives the scale lengths of its galaxy; the par file's
@@ -264,6 +255,8 @@ void predust(Run& run, float fgas, float primordial_mass, float zism) {
     // 13. Density and optical depth of one cloud.
     gp.rho = gp.mcloud * 1.625e-23f / (rad * rad * rad);
     gp.tau1 = rad * kappa1 * gp.rho * 3.086e18f * (mx.dsug / SolverGrainMix::dsugst) * mx.hsug;
+    if (!std::isfinite(gp.rho) || !std::isfinite(gp.tau1))
+        bad_value("rcloud", rad, "(cloud radius, pc) is too small: the clouds' optical depth at 1 micron is not finite");
     {
         const std::string line = fio::list_line({"tau palla a 1 micron=", gp.tau1});
         run.con.line(line);

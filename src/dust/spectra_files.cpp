@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/allocating.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "dust/cirrus_phases.h"
@@ -213,14 +214,10 @@ void radioflux(Run& run, float snratet) {
     nr_kelu::hunt90(ws, nlf, 1e6f, j);
     cr.IRADIO = 1 + j;
     cr.NWRADIO = nlf - cr.IRADIO + 11;
-    try {
+    allocating(fio::list_line({"ALLOCATION ERROR in radioflux"}), [&] {
         cr.WRADIO.resize(cr.NWRADIO);
         cr.FRADIO.resize(cr.NWRADIO);
-    } catch (const std::bad_alloc&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR in radioflux"}));
-    } catch (const std::length_error&) {
-        throw Stop(fio::list_line({"ALLOCATION ERROR in radioflux"}));
-    }
+    });
     const int nin = nlf - cr.IRADIO + 1;  // dust-grid points of the table
     for (int k = 1; k <= nin; ++k) cr.WRADIO(k) = gp.ws(cr.IRADIO + k - 1);
     const float wlast = 1.01f * gp.ws(nlf);
