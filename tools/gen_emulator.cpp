@@ -253,7 +253,7 @@ const std::vector<Input> kCloudInputs = {
 void write_cirrus(const std::filesystem::path& dir, bool disk) {
     std::vector<Input> cirrus = {
         {"f_abs", -4.0, 0.0, 0.03},   {"tau_eq", 0.0, 40.0, -0.02}, {"tau_pol", 0.0, 10.0, -0.01},
-        {"tau_hom", 0.0, 20.0, -0.01}, {"log_md_l", -9.0, -4.0, -0.12},
+        {"tau_hom", 0.0, 20.0, -0.01}, {"log_md_l", -10.0, -5.5, -0.375},
     };
     if (disk) {
         cirrus.push_back({"rd_ratio", 0.2, 5.0, 0.01});
