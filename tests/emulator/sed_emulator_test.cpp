@@ -359,6 +359,24 @@ TEST(CirrusNetwork, BlankDataFolderReadsNamesBeginningAnnBackslash) {
     EXPECT_FLOAT_EQ(run.ann_qve.log_l_cir(2), dis.expected(x)[1]);
 }
 
+TEST(CirrusNetwork, DataFolderPathsLongerThanEightyCharactersAreReadWhole) {
+    test::TempDir dir;
+    test::CapturedConsole cc;
+    qv::Run run(cc.con);
+    const std::string data = std::string(60, 'a') + "/" + std::string(60, 'b') + "/";
+    std::filesystem::create_directories(data + "ann");
+    run.ann_qve.trained_ann_path = data + "ann\\";
+    std::vector<std::vector<float>> rows;
+    for (int k = 0; k < 3; ++k) rows.push_back({kLogLam[k], 7.0f, 9.0f, kA[k], kB[k]});
+    test::write_text(data + "ann/f_aux_dis.dat", test::aux_text(rows, cirrus_inputs(9)));
+    const CirrusNet dis(9, 2.0);
+    test::write_text(data + "ann/cirrus_dis.net", test::net_text(dis.w1, dis.b1, dis.w2, dis.b2));
+    const std::vector<float> x = cirrus_x(9);
+    ann_quelvo(run, 2.0f, {2, 20}, {9, 9}, x, 2, false);
+    EXPECT_FLOAT_EQ(run.ann_qve.log_l_cir(3), dis.expected(x)[2]);
+    EXPECT_EQ(run.ann_qve.netout, data + "ann/cirrus_dis.net");
+}
+
 // ---------------------------------------------------------------------------
 // The cloud networks.
 
