@@ -33,6 +33,7 @@ void BM_ExampleRun(benchmark::State& state) {
     fs::current_path(dir);
     qvgen::write_ssp_tables(dir.string());
     qvgen::write_grain_tables(dir.string(), false);
+    qvgen::write_emulator_files(dir.string());
     qvgen::write_histories(dir.string());
     {
         std::ofstream par("example.par");
@@ -51,9 +52,11 @@ void BM_ExampleRun(benchmark::State& state) {
             stage_seconds[stage] += now - last;
             last = now;
         };
-        std::string argv0 = (dir / "quelvo").string(), model = "example";
-        std::vector<char*> argv = {argv0.data(), model.data(), nullptr};
-        run_quelvo(run, 2, argv.data());
+        // The MAIN key annflag from the argument: 0 the solved cirrus, 2 or 3 the emulator.
+        std::string argv0 = (dir / "quelvo").string(), model = "example",
+                    ann = "annflag=" + std::to_string(state.range(0));
+        std::vector<char*> argv = {argv0.data(), model.data(), ann.data(), nullptr};
+        run_quelvo(run, 3, argv.data());
         sink.str("");
     }
     for (const auto& [stage, s] : stage_seconds)
@@ -67,6 +70,6 @@ void BM_ExampleRun(benchmark::State& state) {
     fs::remove_all(dir, ec);
 }
 
-BENCHMARK(BM_ExampleRun)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ExampleRun)->ArgName("annflag")->Arg(0)->Arg(2)->Arg(3)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "dust/pah_emission.h"
 #include "dust/pah_profiles.h"
 #include "dust/temperature_distribution.h"
+#include "emulator/neural_network.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
 #include "solver/solver_state.h"
@@ -55,6 +56,7 @@ struct Run {
     SolverState globals;
     CloudTypes mc_righe;
     SedEmulator ann_qve;
+    NeuralNetwork network;   // the network the emulator runs
     CirrusGrid glocold;      // the cirrus grid and its densities
     GrainEquilibrium tequi;  // big-grain absorption of the cirrus
     RayDirection protrco;    // direction of the last ray of the column densities

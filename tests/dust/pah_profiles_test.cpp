@@ -659,5 +659,79 @@ TEST(PahProfileRows, CountsRowsAndHeaderLinesWithoutCreatingFiles) {
     EXPECT_EQ(ninte, 0);
 }
 
+// ---------------------------------------------------------------------------
+// The emulator columns: each takes its emulator's spectrum on the fine grid,
+// and only when that spectrum exists.
+
+struct EmulatorColumnCase {
+    int annflag;
+    bool cirrus, cloud;              // which emulator spectra exist
+    bool col2_emulated, col5_emulated;
+};
+
+TEST(PahProfileFile, EmulatorColumnsTakeTheSpectraThatExist) {
+    const EmulatorColumnCase cases[] = {
+        {2, true, false, true, false},  {2, false, false, false, false}, {3, true, true, true, true},
+        {3, true, false, true, false},  {1, false, true, false, true},   {1, true, true, false, true},
+        {0, true, true, false, false},
+    };
+    // Cirrus: L = 1e3 lambda[A]^-1 on 2e4..3e5 A; cloud: L = 7 + lambda/1e4 on
+    // 1e4..1e6 A (both linear tables, linear in between).
+    auto cir = [](double x) { return 1e3 / x; };
+    auto mc = [](double x) { return 7.0 + x / 1e4; };
+    for (const EmulatorColumnCase& ec : cases) {
+        const std::string tag = "annflag " + std::to_string(ec.annflag) + " cirrus " + std::to_string(ec.cirrus) +
+                                " cloud " + std::to_string(ec.cloud);
+        test::TempDir dir;
+        // The same file without any emulator spectrum: what a column not
+        // replaced must hold.
+        ProRun ref;
+        ref.run.parametri.annflag = ec.annflag;
+        process(ref, ref.rows());
+        ProRun p;
+        p.run.parametri.annflag = ec.annflag;
+        PahProfileWork& w = p.run.pahpro;
+        if (ec.cirrus) {
+            w.lam_ang.resize(200);
+            w.l_cir.resize(200);
+            for (int k = 1; k <= 200; ++k) {
+                w.lam_ang(k) = 2e4f + 1500.0f * static_cast<float>(k - 1);
+                w.l_cir(k) = static_cast<float>(cir(w.lam_ang(k)));
+            }
+        }
+        if (ec.cloud) {
+            SedEmulator& e = p.run.ann_qve;
+            e.log_lam_mic_only.resize(3);
+            e.log_l_mc_only.resize(3);
+            const float xs[3] = {1e4f, 3e5f, 1e6f};
+            for (int k = 1; k <= 3; ++k) {
+                e.log_lam_mic_only(k) = xs[k - 1];
+                e.log_l_mc_only(k) = static_cast<float>(mc(xs[k - 1]));
+            }
+        }
+        process(p, p.rows());
+        const PahProfileWork& wr = ref.run.pahpro;
+        ASSERT_EQ(w.npro, wr.npro) << tag;
+        for (int q = 1; q <= w.npro; ++q) {
+            const double x = w.wpro(q);
+            const bool inside = x >= 2.5e4 && x <= 2.9e5;  // inside both emulator tables
+            if (ec.col2_emulated) {
+                // Linear interpolation of 1/x between nodes 1500 A apart.
+                if (inside) EXPECT_NEAR(dbl(w.tablepro(q, 2)), cir(x), 2e-3 * cir(x)) << tag << " w " << x;
+            } else {
+                EXPECT_EQ(w.tablepro(q, 2), wr.tablepro(q, 2)) << tag << " w " << x;
+            }
+            if (ec.col5_emulated) {
+                if (inside) EXPECT_NEAR(dbl(w.tablepro(q, 5)), mc(x), 1e-5 * mc(x)) << tag << " w " << x;
+            } else {
+                EXPECT_EQ(w.tablepro(q, 5), wr.tablepro(q, 5)) << tag << " w " << x;
+            }
+            EXPECT_NEAR(dbl(w.tablepro(q, 6)), dbl(w.tablepro(q, 2)) + dbl(w.tablepro(q, 4)) + dbl(w.tablepro(q, 5)),
+                        1e-6 * dbl(w.tablepro(q, 6)))
+                << tag;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qv
