@@ -14,5 +14,9 @@ void write_histories(const std::string& model_dir);
 // "SIL_81", "GRA_81" and "sigmapah_07.dat". With plane true the grain tables hold
 // efficiencies whose logarithms are planes in log radius and log wavelength.
 void write_grain_tables(const std::string& data_dir, bool plane);
+// The HII library "qv_hii.dat" (data folder).
+void write_hii_library(const std::string& data_dir);
+// The example model's HII model list example.lin (model folder).
+void write_hii_model_list(const std::string& model_dir);
 
 }  // namespace qvgen

@@ -24,8 +24,12 @@ int main(int argc, char** argv) {
         if (!data.empty()) {
             qvgen::write_ssp_tables(data);
             qvgen::write_grain_tables(data, plane);
+            qvgen::write_hii_library(data);
         }
-        if (!model.empty()) qvgen::write_histories(model);
+        if (!model.empty()) {
+            qvgen::write_histories(model);
+            qvgen::write_hii_model_list(model);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qvgen: %s\n", e.what());
         return 1;

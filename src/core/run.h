@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "clouds/cloud_types.h"
+#include "clouds/hii_library.h"
 #include "core/birth_grid.h"
 #include "core/console.h"
 #include "core/glotauspe.h"
@@ -54,6 +55,7 @@ struct Run {
     PahEmissionWork qvpah;               // what pah keeps between calls
     SolverState globals;
     CloudTypes mc_righe;
+    HiiLibrary modhii;       // the HII library file loaded and its selection
     SedEmulator ann_qve;
     CirrusGrid glocold;      // the cirrus grid and its densities
     GrainEquilibrium tequi;  // big-grain absorption of the cirrus
