@@ -4,9 +4,10 @@
 //
 // Library qv_hii.dat: one model per line in the library's fixed columns, on a
 // regular grid at each of the eight grid metallicities 0.0008 ... 0.05:
-//   - log Q(H) = 46 ... 54 in steps of 1 (photons per second), so that the
+//   - log Q(H) = 47 ... 53 in steps of 0.25 (photons per second), so that the
 //     populations of the example (about 1e50 per 1e4 solar masses) lie well
-//     inside;
+//     inside and a line that grows with Q(H) is interpolated (linearly in
+//     log Q(H)) to a few percent;
 //   - sub-grid 1 (hard spectra): Q(He)/Q(H) = 0.05, 0.1, 0.2, 0.4, 0.8;
 //     sub-grid 2 (soft spectra): Q(He)/Q(H) = 0 (no helium-ionising photons,
 //     written -33.0000, one model per Q(H)), 0.003, 0.01, 0.03, 0.06;
@@ -44,7 +45,7 @@ struct LineRatio {
 
 constexpr std::array<LineRatio, 114> kLines = {{
     // Lyman (case B: Ly alpha takes most of the recombinations)
-    {33.0f, Scale::H}, {0.05f, Scale::H}, {0.02f, Scale::H}, {0.01f, Scale::H},
+    {23.3f, Scale::H}, {0.05f, Scale::H}, {0.02f, Scale::H}, {0.01f, Scale::H},
     {0.006f, Scale::H}, {0.004f, Scale::H}, {0.003f, Scale::H}, {0.002f, Scale::H},
     // Balmer
     {2.86f, Scale::H}, {1.0f, Scale::H}, {0.468f, Scale::H}, {0.259f, Scale::H},
@@ -150,8 +151,8 @@ void write_hii_library(const std::string& data_dir) {
         "log Q(He+)-50, log Q(He)-50, log Q(O)-50, 114 line codes\n";
     int id = 0;
     for (double zg : zgrid)
-        for (int lq = -4; lq <= 4; ++lq) {
-            const double x = static_cast<double>(lq);
+        for (int lq = -12; lq <= 12; ++lq) {
+            const double x = 0.25 * static_cast<double>(lq);
             for (double y : yhard)
                 for (double zo : zos) out += model_line(++id, 1, zg, x, y, zo);
             out += model_line(++id, 2, zg, x, 0.0, 0.0);

@@ -387,9 +387,9 @@ TEST(HiiGeneratedLibrary, SpansTheGridBothSubGridsAndScalesWithThePhotons) {
         EXPECT_GT(hard, 0);
         EXPECT_GT(soft, 0);
         EXPECT_GT(helium_free, 0);
-        // Generous in Q(H): from 1e46 to 1e54 photons per second.
-        EXPECT_LE(xmin + 50.0f, 46.001f);
-        EXPECT_GE(xmax + 50.0f, 53.999f);
+        // Generous in Q(H): from 1e47 to 1e53 photons per second.
+        EXPECT_LE(xmin + 50.0f, 47.001f);
+        EXPECT_GE(xmax + 50.0f, 52.999f);
     }
     // The metal lines follow the metallicity: [NII] 6584 at Z = 0.04 and 0.02.
     inpila(lib, cc.con, 0.04f);
