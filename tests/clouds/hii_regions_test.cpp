@@ -630,3 +630,25 @@ TEST(HiiDriver, TheCloudModelRunsItWithItsMessages) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(HiiDriverFiles, APanFileThatCannotBeWrittenIsAnIoErrorAndLeavesNothingBehind) {
+    HiiGalaxy g;
+    g.embed();
+    std::filesystem::create_directory("m.pan");  // in the way of the pan file
+    mc_righe::read_file_lin(g.c.run);
+    escaped_spectra(g.c.run, kPm);
+    try {
+        hiitot(g.c.run, 0.02f, "m");
+        FAIL() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_NE(std::string(e.what()).find("m.pan"), std::string::npos) << e.what();
+    }
+    for (const auto& f : std::filesystem::directory_iterator("."))
+        EXPECT_EQ(f.path().filename().string().find("m.pan."), std::string::npos) << f.path();
+}
+
+}  // namespace
+}  // namespace qv
