@@ -34,7 +34,9 @@ void BM_ExampleRun(benchmark::State& state) {
     qvgen::write_ssp_tables(dir.string());
     qvgen::write_grain_tables(dir.string(), false);
     qvgen::write_emulator_files(dir.string());
+    qvgen::write_hii_library(dir.string());
     qvgen::write_histories(dir.string());
+    qvgen::write_hii_model_list(dir.string());
     {
         std::ofstream par("example.par");
         par << read_file(std::string(QV_SOURCE_DIR) + "/examples/example.par");

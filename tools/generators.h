@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qvgen {
 
@@ -17,5 +18,19 @@ void write_grain_tables(const std::string& data_dir, bool plane);
 // The emulator's files in data_dir/ann/: the auxiliary files and network
 // weights of the cirrus (spheroid, disk) and of the molecular clouds.
 void write_emulator_files(const std::string& data_dir);
+// The HII library "qv_hii.dat" (data folder).
+void write_hii_library(const std::string& data_dir);
+// The example model's HII model list example.lin (model folder).
+void write_hii_model_list(const std::string& model_dir);
+
+// The nebular continuum coefficients of the program's table: wavelengths
+// (Angstrom) and the four emission coefficients (1e-40 erg cm^3 s^-1 Hz^-1).
+struct ContinuumTable {
+    std::vector<double> lam;
+    std::vector<double> g[4];
+};
+ContinuumTable nebular_continuum_coefficients();
+// The table as the C++ source of its arrays.
+std::string nebular_continuum_source(const ContinuumTable& t);
 
 }  // namespace qvgen

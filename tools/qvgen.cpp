@@ -25,8 +25,12 @@ int main(int argc, char** argv) {
             qvgen::write_ssp_tables(data);
             qvgen::write_grain_tables(data, plane);
             qvgen::write_emulator_files(data);
+            qvgen::write_hii_library(data);
         }
-        if (!model.empty()) qvgen::write_histories(model);
+        if (!model.empty()) {
+            qvgen::write_histories(model);
+            qvgen::write_hii_model_list(model);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qvgen: %s\n", e.what());
         return 1;

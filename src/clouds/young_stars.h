@@ -6,7 +6,7 @@
 //   2 optical depth of one cloud of each type             (mc_righe::set_mc_arr)
 //   3 share of every SSP step still inside each type      (inside_fractions)
 //   4 inside spectra and masses per age bin               (inside_spectra)
-//   5 HII-region factors                                  (hii_regions)
+//   5 with hiiflag: HII regions, lines and continuum      (hii_regions)
 //   6 inside and escaped spectra per cloud                (per_cloud)
 //   7 with emiflag: dust emission of the clouds           (cloud_dust_emission)
 //   8 extinction of the embedded starlight                (cloud_extinction)
@@ -43,7 +43,13 @@ void inside_fractions(Run& run);
 // Stage 4: ldentro_arr and mdentro_arr per age bin.
 void inside_spectra(Run& run, float primordial_mass);
 
-// Stage 5: the factors on the light leaving the clouds.
+// Stage 5, with HII regions: lfuori and mfuori, the spectra and masses of the
+// young stars that have left the clouds, per age bin.
+void escaped_spectra(Run& run, float primordial_mass);
+
+// Stage 5: with hiiflag the HII model list, the escaped spectra and masses and
+// the HII driver (lines, pan files, nebular continuum, the factors on the light
+// leaving the clouds); without it both factors are 1.
 void hii_regions(Run& run, float primordial_mass, float zgas);
 
 // Stage 6: the inside and escaped spectra divided by the number of clouds.

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "clouds/cloud_types.h"
+#include "clouds/hii_library.h"
 #include "core/birth_grid.h"
 #include "core/console.h"
 #include "core/glotauspe.h"
@@ -55,6 +56,7 @@ struct Run {
     PahEmissionWork qvpah;               // what pah keeps between calls
     SolverState globals;
     CloudTypes mc_righe;
+    HiiLibrary modhii;       // the HII library file loaded and its selection
     SedEmulator ann_qve;
     NeuralNetwork network;   // the network the emulator runs
     CirrusGrid glocold;      // the cirrus grid and its densities

@@ -444,7 +444,7 @@ private:
     }
 };
 
-std::vector<Slot> flatten(std::initializer_list<Target> targets) {
+std::vector<Slot> flatten(std::span<const Target> targets) {
     std::vector<Slot> slots;
     slots.reserve(targets.size());
     for (const Target& t : targets) {
@@ -475,9 +475,13 @@ std::vector<Slot> flatten(std::initializer_list<Target> targets) {
     return slots;
 }
 
-Failure read_list(Source& src, std::initializer_list<Target> targets) {
+Failure read_list(Source& src, std::span<const Target> targets) {
     Reader r(src, flatten(targets));
     return r.run();
+}
+
+std::span<const Target> as_span(std::initializer_list<Target> targets) {
+    return {targets.begin(), targets.size()};
 }
 
 ListResult to_result(const Failure& f) {
@@ -495,10 +499,14 @@ ListResult to_result(const Failure& f) {
 
 ListResult list_read(TextFile& f, std::initializer_list<Target> targets) {
     Source src(&f);
-    return to_result(read_list(src, targets));
+    return to_result(read_list(src, as_span(targets)));
 }
 
 void list_read_or_throw(TextFile& f, std::initializer_list<Target> targets) {
+    list_read_targets_or_throw(f, as_span(targets));
+}
+
+void list_read_targets_or_throw(TextFile& f, std::span<const Target> targets) {
     Source src(&f);
     Failure r = read_list(src, targets);
     if (r.status != ReadStatus::Ok) throw_io_error(f.name(), r.line, r.what);
@@ -506,7 +514,7 @@ void list_read_or_throw(TextFile& f, std::initializer_list<Target> targets) {
 
 ListResult list_read_string(std::string_view text, std::initializer_list<Target> targets) {
     Source src(text);
-    return to_result(read_list(src, targets));
+    return to_result(read_list(src, as_span(targets)));
 }
 
 }  // namespace qv::fio

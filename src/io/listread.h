@@ -48,6 +48,9 @@ ListResult list_read(TextFile& f, std::initializer_list<Target> targets);
 // The same; end of file or a bad value throws IoError "file:line: what".
 void list_read_or_throw(TextFile& f, std::initializer_list<Target> targets);
 
+// The same for a list of targets whose length is known only at run time.
+void list_read_targets_or_throw(TextFile& f, std::span<const Target> targets);
+
 // One list-directed read from a single string (an internal read: the string is
 // the only line).
 ListResult list_read_string(std::string_view text, std::initializer_list<Target> targets);

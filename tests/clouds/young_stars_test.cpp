@@ -232,10 +232,58 @@ TEST(YoungStarsHii, WithoutHiiRegionsBothFactorsAreOneAndNothingEscapedIsCounted
     for (float x : mc.mfuori.storage()) EXPECT_EQ(x, 0.0f);
 }
 
+TEST(YoungStarsHii, EscapedSpectraAndMassesPerAgeBin) {
+    // Two types leaving at different ages; intervals ending in bins 1 to 5 and
+    // older (bin 0 only).
+    CloudRun c({-0.005f, 0.0f, 0.004f, 0.007f, 0.0085f, 0.0095f, 0.011f, 0.0125f, 0.0135f, 0.014f});
+    c.types({16.0f, 30.0f}, {0.7f, 0.3f}, {0.002f, 0.004f});
+    fractions(c);
+    inside_spectra(c.run, kPm);
+    escaped_spectra(c.run, kPm);
+    const BirthGrid& r = c.run.remind;
+    const CloudTypes& mc = c.run.mc_righe;
+    const test::Dbl d{c.run};
+    const int icall = r.icall;
+    std::vector<std::vector<double>> lf(static_cast<std::size_t>(r.nlam), std::vector<double>(6));
+    std::vector<double> mf(6);
+    for (int j = 2; j <= icall; ++j) {
+        const int k = icall + 1 - j;
+        double ci = 0.0;
+        for (int i = 1; i <= 2; ++i) ci += (1.0 - d.fs(k, i)) * dbl(mc.f_mc_arr(i));
+        const int b = age_bin(r.tbirth(icall), r.tbirth(j), 5);
+        for (int l = 1; l <= r.nlam; ++l) {
+            const double inc = ci * d.dt(j) * (d.sf(j, 1) * d.fl(l, j, 1) + d.sf(j - 1, 1) * d.fl(l, j - 1, 1));
+            lf[static_cast<std::size_t>(l - 1)][0] += inc;
+            if (b > 0) lf[static_cast<std::size_t>(l - 1)][static_cast<std::size_t>(b)] += inc;
+        }
+        const double m = ci * d.dt(j) * (d.sf(j, 1) + d.sf(j - 1, 1));
+        mf[0] += m;
+        if (b > 0) mf[static_cast<std::size_t>(b)] += m;
+    }
+    const double scale = dbl(kPm) * 1e12 * 0.5;
+    for (int b = 0; b <= 5; ++b) {
+        const auto u = static_cast<std::size_t>(b);
+        EXPECT_NEAR(dbl(mc.mfuori(b)), mf[u] * scale, 1e-5 * mf[0] * scale) << b;
+        for (int l = 1; l <= r.nlam; ++l)
+            EXPECT_NEAR(dbl(mc.lfuori(l, b)), lf[static_cast<std::size_t>(l - 1)][u] * scale,
+                        1e-5 * lf[static_cast<std::size_t>(l - 1)][0] * scale)
+                << l << " " << b;
+    }
+    EXPECT_EQ(mc.mfuori(1), 0.0f);  // younger than both escape ages
+    EXPECT_GT(mc.mfuori(5), 0.0f);
+    EXPECT_GT(mc.mfuori(0), mc.mfuori(2) + mc.mfuori(3) + mc.mfuori(4) + mc.mfuori(5));
+
+    // One birth time: no interval, nothing has left.
+    CloudRun one({0.01f});
+    fractions(one);
+    escaped_spectra(one.run, kPm);
+    for (float x : one.run.mc_righe.lfuori.storage()) EXPECT_EQ(x, 0.0f);
+    for (float x : one.run.mc_righe.mfuori.storage()) EXPECT_EQ(x, 0.0f);
+}
+
 // ---------------------------------------------------------------------------
-// Inputs that would turn the clouds' spectra into infinities or NaN, and the HII
-// regions that this version does not compute, stop the run before anything is
-// written.
+// Inputs that would turn the clouds' spectra into infinities or NaN stop the run
+// before anything is written.
 
 TEST(YoungStarsStops, BadCloudInputsStopWithTheValue) {
     struct C {
@@ -243,8 +291,6 @@ TEST(YoungStarsStops, BadCloudInputsStopWithTheValue) {
         void (*set)(CloudRun&);
         std::string head;
     } cases[] = {
-        {"hiiflag", [](CloudRun& c) { c.run.glopalla.hiiflag = true; },
-         " hiiflag=1: HII-region emission is not available in this version. stop."},
         {"t0 of 0 with two types",
          [](CloudRun& c) { c.types({16.0f, 30.0f}, {0.5f, 0.5f}, {0.003f, 0.0f}); },
          " cloud model: the escape age of cloud type 2 must be >0 with several types, t0_arr="},

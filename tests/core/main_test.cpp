@@ -100,6 +100,7 @@ TEST_F(MainRun, KeyLongerThanTenCharactersIsCut) {
 TEST_F(MainRun, LongModelNameOpensTheFileItNames) {
     const std::string name(230, 'n');
     std::filesystem::rename("m1.par", name + ".par");
+    std::filesystem::rename("m1.lin", name + ".lin");  // the HII model list follows the model name
     EXPECT_EQ(run_main(cc, {argv0, name, "namesf=m1"}), 0);
     EXPECT_TRUE(std::filesystem::exists(name + ".out"));
 }

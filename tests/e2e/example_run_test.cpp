@@ -3,7 +3,9 @@
 // with the outputs committed beside the example (examples/expected/).
 //
 // The model runs twice, once for all the checks: as shipped (with the PAH
-// bands), and with pahflag=0, whose energy budget on the dust grid closes.
+// bands and the HII regions), and with pahflag=0, whose energy budget on the
+// dust grid closes. Two short runs without the cirrus emission, with and
+// without the HII regions, show what the HII regions add.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -88,8 +90,8 @@ bool close(double a, double b) { return std::fabs(a - b) <= 2e-3 * std::max(std:
 class ExampleModel : public ::testing::Test {
 protected:
     static inline fs::path dir;
-    static inline std::string out, out_nopah;
-    static inline int status = -1, status_nopah = -1;
+    static inline std::string out, out_nopah, out_on, out_off;
+    static inline int status = -1, status_nopah = -1, status_on = -1, status_off = -1;
 
     static void SetUpTestSuite() {
         dir = fs::temp_directory_path() / ("qv-e2e-" + std::to_string(::getpid()));
@@ -97,11 +99,16 @@ protected:
         fs::create_directories(dir);
         qvgen::write_ssp_tables(dir.string());
         qvgen::write_grain_tables(dir.string(), false);
+        qvgen::write_hii_library(dir.string());
         qvgen::write_histories(dir.string());
+        qvgen::write_hii_model_list(dir.string());
         fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
         // The program finds its data folder from the path by which it is started.
         fs::create_symlink(bin_path("quelvo"), dir / "quelvo");
         const std::string cd = "cd '" + dir.string() + "' && ";
+        const std::string fast = " emiflag=0 pahflag=0";
+        status_off = run_command(cd + "./quelvo example hiiflag=0 nameres=hiioff" + fast + " 2>&1", &out_off);
+        status_on = run_command(cd + "./quelvo example nameres=hiion" + fast + " 2>&1", &out_on);
         status = run_command(cd + "./quelvo example 2>&1", &out);
         status_nopah = run_command(cd + "./quelvo example pahflag=0 nameres=nopah 2>&1", &out_nopah);
     }
@@ -117,7 +124,74 @@ protected:
 TEST_F(ExampleModel, EndsNormally) {
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(status_nopah, 0) << out_nopah;
+    EXPECT_EQ(status_on, 0) << out_on;
+    EXPECT_EQ(status_off, 0) << out_off;
     EXPECT_NE(out.find(" FATTO PALLANOLT96"), std::string::npos);
+}
+
+// The HII regions of the example: their messages, the pan file named after the
+// model whatever the result name, and its case-B lines.
+TEST_F(ExampleModel, HiiRegionsWriteThePanFile) {
+    EXPECT_NE(out.find(" Computing HII regions emission.\n"), std::string::npos);
+    EXPECT_NE(out.find(" HII regions computation completed.\n"), std::string::npos);
+    EXPECT_EQ(out.find("CHECKINT"), std::string::npos);
+    EXPECT_EQ(out_off.find("HII regions"), std::string::npos);
+    EXPECT_FALSE(fs::exists(path("nopah.pan")));
+    EXPECT_FALSE(fs::exists(path("hiion.pan")));
+    const auto pan = read_lines(path("example.pan"));
+    // Header, three records for each of the two cloud types and the escaped
+    // stars, the column line, 114 lines.
+    ASSERT_EQ(pan.size(), 1u + 9u + 1u + 114u);
+    EXPECT_EQ(pan[0], "# file     =example");
+    for (int row = 0; row < 3; ++row) {
+        const double ha = after({pan[static_cast<std::size_t>(1 + 3 * row)]}, "# L_Ha(str)=");
+        const double hb = after({pan[static_cast<std::size_t>(2 + 3 * row)]}, "# L_Hb(str)=");
+        const double qh = after({pan[static_cast<std::size_t>(3 + 3 * row)]}, "# Q(H)     =");
+        EXPECT_NEAR(ha / hb, 2.87, 0.01) << row;
+        EXPECT_NEAR(hb / qh, 4.79e-3, 2e-5) << row;
+        EXPECT_GT(qh, 0.0) << row;
+    }
+    // H beta interpolated in the library against the case-B H beta: the cloud
+    // types' lines (0.99 of the photons) and the escaped stars'.
+    const auto hbeta = numbers(pan[11 + 9].substr(11));
+    ASSERT_EQ(hbeta.size(), 8u);
+    for (int row = 0; row < 3; ++row)
+        EXPECT_NEAR(hbeta[static_cast<std::size_t>(1 + row)] / (0.99 * after({pan[static_cast<std::size_t>(2 + 3 * row)]}, "# L_Hb(str)=")),
+                    1.0, 0.05)
+            << row;
+    for (std::size_t k = 11; k < pan.size(); ++k) {
+        const auto v = numbers(pan[k].substr(11));
+        ASSERT_EQ(v.size(), 8u) << pan[k];
+        for (double x : v) EXPECT_TRUE(std::isfinite(x) && x >= 0.0) << pan[k];
+    }
+}
+
+// The nebular continuum in the spectra: against the unattenuated starlight,
+// the starlight after the clouds gains above the Lyman edge and keeps 1% below.
+TEST_F(ExampleModel, HiiRegionsAddTheNebularContinuumToTheSpectra) {
+    const Spectrum on = load(path("hiion.spe")), off = load(path("hiioff.spe"));
+    ASSERT_EQ(on.rows.size(), off.rows.size());
+    int gains = 0;
+    for (std::size_t i = 0; i < on.rows.size(); ++i) {
+        const auto& a = on.rows[i];
+        const auto& b = off.rows[i];
+        ASSERT_EQ(a[0], b[0]);
+        if (!(a[6] > 0.0 && b[6] > 0.0 && b[2] > 0.0) || a[0] > 5e6) continue;
+        const double r = (a[2] / a[6]) / (b[2] / b[6]);
+        if (a[0] < 911.8) {
+            EXPECT_LT(r, 0.02) << a[0];
+        } else {
+            EXPECT_GT(r, 1.0 - 5e-4) << a[0];  // four printed digits
+            gains += r > 1.001 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(gains, 20);
+    // The budget moves by the light the HII regions take and do not give back
+    // as continuum (their lines are listed, not added to the spectra).
+    const double on_in = after(log("hiion"), " Output energy / Input (stars) energy");
+    const double off_in = after(log("hiioff"), " Output energy / Input (stars) energy");
+    EXPECT_LT(on_in, off_in + 2e-3);
+    EXPECT_NEAR(on_in, off_in, 0.01);
 }
 
 TEST_F(ExampleModel, RunLogHoldsEveryStageInOrder) {
@@ -252,7 +326,7 @@ TEST_F(ExampleModel, SpectraFilesLoadAsNineNumbersPerRow) {
 // they are printed with (lines that hold times are left out).
 TEST_F(ExampleModel, MatchesTheCommittedOutputs) {
     const std::string expected = std::string(QV_SOURCE_DIR) + "/examples/expected/";
-    std::vector<std::string> files = {"example.out"};
+    std::vector<std::string> files = {"example.out", "example.pan"};
     for (const auto& suffix : kSuffixes) files.push_back("example." + suffix);
     for (const auto& f : files) {
         SCOPED_TRACE(f);

@@ -30,11 +30,13 @@ std::string write_example_model(const std::string& model, const std::string& dat
     std::filesystem::create_directories(data_dir);
     qvgen::write_ssp_tables(data_dir);
     qvgen::write_grain_tables(data_dir, false);
+    qvgen::write_hii_library(data_dir);
     const std::string here = std::filesystem::current_path().string();
     qvgen::write_histories(here);
+    qvgen::write_hii_model_list(here);
     // The generator names the history after the example model.
     if (model != "example") {
-        for (const char* ext : {".sf", ".ele"}) {
+        for (const char* ext : {".sf", ".ele", ".lin"}) {
             std::error_code ec;
             std::filesystem::copy_file("example" + std::string(ext), model + ext,
                                        std::filesystem::copy_options::overwrite_existing, ec);

@@ -7,8 +7,9 @@
 
 namespace qv::test {
 
-// Writes <model>.par (the example par file), the history files named after the
-// model, and the data tables into data_dir (created when missing). Returns the
+// Writes <model>.par (the example par file), the history files and the HII model
+// list named after the model, and the data tables into data_dir (created when
+// missing). Returns the
 // path to pass as argument 0 so that the program finds data_dir.
 //
 // Unless cell_emission is set, the par file has the cirrus cell-by-cell
