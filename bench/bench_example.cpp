@@ -31,12 +31,8 @@ void BM_ExampleRun(benchmark::State& state) {
     const fs::path dir = fs::temp_directory_path() / ("qvbench-example-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     fs::current_path(dir);
-    qvgen::write_ssp_tables(dir.string());
-    qvgen::write_grain_tables(dir.string(), false);
-    qvgen::write_emulator_files(dir.string());
-    qvgen::write_hii_library(dir.string());
-    qvgen::write_histories(dir.string());
-    qvgen::write_hii_model_list(dir.string());
+    qvgen::write_example_data(dir.string(), false);
+    qvgen::write_example_model_files(dir.string());
     {
         std::ofstream par("example.par");
         par << read_file(std::string(QV_SOURCE_DIR) + "/examples/example.par");

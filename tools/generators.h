@@ -8,6 +8,12 @@
 
 namespace qvgen {
 
+// The whole example set: every data table of the example (the grain tables the
+// exactly interpolable ones with plane true) into the data folder, and the
+// example model's own files (histories, HII model list) into the model folder.
+void write_example_data(const std::string& data_dir, bool plane);
+void write_example_model_files(const std::string& model_dir);
+
 // SSP tables named in the example par file's SSP section.
 void write_ssp_tables(const std::string& data_dir);
 // The example model's histories: example.sf, example.ele, and the time series example_ts.sf.

@@ -22,15 +22,9 @@ int main(int argc, char** argv) {
     }
     try {
         if (!data.empty()) {
-            qvgen::write_ssp_tables(data);
-            qvgen::write_grain_tables(data, plane);
-            qvgen::write_emulator_files(data);
-            qvgen::write_hii_library(data);
+            qvgen::write_example_data(data, plane);
         }
-        if (!model.empty()) {
-            qvgen::write_histories(model);
-            qvgen::write_hii_model_list(model);
-        }
+        if (!model.empty()) qvgen::write_example_model_files(model);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qvgen: %s\n", e.what());
         return 1;

@@ -82,10 +82,8 @@ protected:
         dir = fs::temp_directory_path() / ("qv-e2e-ann-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir / "noann");
-        qvgen::write_ssp_tables(dir.string());
-        qvgen::write_grain_tables(dir.string(), false);
-        qvgen::write_emulator_files(dir.string());
-        qvgen::write_histories(dir.string());
+        qvgen::write_example_data(dir.string(), false);
+        qvgen::write_example_model_files(dir.string());
         fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
         fs::create_symlink(bin_path("quelvo"), dir / "quelvo");
         // A data folder without the emulator's files.

@@ -28,12 +28,9 @@ std::string example_par_text(bool cell_emission) {
 
 std::string write_example_model(const std::string& model, const std::string& data_dir, bool cell_emission) {
     std::filesystem::create_directories(data_dir);
-    qvgen::write_ssp_tables(data_dir);
-    qvgen::write_grain_tables(data_dir, false);
-    qvgen::write_hii_library(data_dir);
+    qvgen::write_example_data(data_dir, false);
     const std::string here = std::filesystem::current_path().string();
-    qvgen::write_histories(here);
-    qvgen::write_hii_model_list(here);
+    qvgen::write_example_model_files(here);
     // The generator names the history after the example model.
     if (model != "example") {
         for (const char* ext : {".sf", ".ele", ".lin"}) {
