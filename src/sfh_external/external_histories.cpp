@@ -1,8 +1,10 @@
+// The entry points of the external histories: each hands over to its model's reader.
 #include "sfh_external/external_histories.h"
 
 #include "core/run.h"
 #include "core/stop.h"
 #include "io/format.h"
+#include "sfh_external/tav_history.h"
 
 namespace qv {
 
@@ -13,8 +15,10 @@ namespace {
 }
 }  // namespace
 
-void readtav_disk_bulge(Run& run, float&, float&, float&) { not_available(run); }
+void readtav_disk_bulge(Run& run, float& fgas, float& sfrt, float& zism) { tav::read_history(run, fgas, sfrt, zism); }
+
 void read_pelto(Run& run, float&, float&, float&) { not_available(run); }
+
 void read_sorvanto(Run& run, float&, float&, float&, float&) { not_available(run); }
 
 }  // namespace qv
