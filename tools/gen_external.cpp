@@ -15,6 +15,13 @@
 //     seen during a burst.
 //   - prop.dat and prop2.dat: three galaxies (41, 42, 43); imf.dat and
 //     imf_bursts.dat: the IMF factors of the quiescent and the burst tables.
+// pelto model: gasoline_disk.sf (rows every 0.1 Gyr from 0.5 to 13 Gyr) and
+//   gasoline_bulge.sf (every 0.25 Gyr over the same span, so that the times of
+//   every half Gyr are in both files), nine bins of the model's fixed
+//   metallicity grid.
+// sorvanto model: QVmodl.disc.sf and QVmodl.bulg.sf, rows every 0.1 Gyr from
+//   1 to 13 Gyr (the history begins after t = 0), a closed box of 6e10 Msun
+//   for the disc and of 2e10 Msun for the bulge.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -109,12 +116,70 @@ void write_tav(const std::string& dir) {
     write(dir, "imf_bursts.dat", "# IMF factor of the burst tables\nupsilon    0.800\n");
 }
 
+const double kZgrid[11] = {0.0001, 0.0002, 0.0004, 0.0008, 0.0016, 0.0032, 0.0065, 0.0125, 0.025, 0.05, 0.1};
+
+void write_pelto(const std::string& dir) {
+    constexpr int ntav = 9;
+    const std::vector<double> z(kZgrid, kZgrid + ntav);
+    auto f72 = [](double v) { return qv::fio::edit_f(v, 7, 2); };
+    for (int c = 0; c < 2; ++c) {
+        std::string s = c == 0 ? "# qvgen pelto example: disk (not for science)\n"
+                               : "# qvgen pelto example: bulge (not for science)\n";
+        s += " " + f72(1.0) + "\n";
+        if (c == 0)
+            s += " " + f72(0.0) + f72(3.5) + f72(0.35) + f72(4.0) + f72(0.2) + qv::fio::edit_e(8.0e9, 7, 2) + " 0.0140" +
+                 qv::fio::edit_i(ntav, 7) + "\n";
+        else
+            s += " " + f72(0.0) + f72(1.2) + qv::fio::edit_i(ntav, 7) + "\n";
+        s += "# time(yr) SFR of the bins (Msun/yr)\n";
+        const double step = c == 0 ? 0.1 : 0.25;
+        const int n = c == 0 ? 125 : 50;
+        for (int k = 0; k <= n; ++k) {
+            const double t = 0.5 + step * k;  // Gyr
+            const double psi = c == 0 ? 1.2 * t * std::exp(-t / 5.0) : 6.0 * std::exp(-t / 1.5);  // Msun/yr
+            s += e(t * 1.0e9);
+            for (double w : bin_shares(z, z_gas(t))) s += e(psi * w);
+            s += "\n";
+        }
+        write(dir, c == 0 ? "gasoline_disk.sf" : "gasoline_bulge.sf", s);
+    }
+}
+
+void write_sorvanto(const std::string& dir) {
+    for (int c = 0; c < 2; ++c) {
+        const double m0 = c == 0 ? 6.0e10 : 2.0e10;
+        const double tau = c == 0 ? 5.0 : 1.0;  // gas e-folding time, Gyr
+        std::string s = c == 0 ? "# qvgen sorvanto example: disc (not for science)\n"
+                               : "# qvgen sorvanto example: bulge (not for science)\n";
+        if (c == 0)
+            s += "#" + qv::fio::write_line("(5G14.5)", {1.0f, 3.5f, 4.0f, 0.5f, 0.3f}) + "\n";
+        else
+            s += "#" + qv::fio::write_line("(3G14.5)", {1.0f, 0.8f, 0.8f}) + "\n";
+        s += "# index time(yr) SFR(Msun/yr) Z gas stars total(Msun)\n";
+        for (int k = 0; k <= 120; ++k) {
+            const double t = 1.0 + 0.1 * k;  // Gyr
+            const double x = t - 1.0;
+            const double gas = m0 * std::exp(-x / tau);
+            const double psi = gas / (0.7 * tau) / 1.0e9;  // Msun/yr
+            const double zz = 0.002 + 0.01 * std::log(m0 / gas) / (1.0 + 0.1 * x);
+            char head[16];
+            std::snprintf(head, sizeof head, "%5d", k + 1);
+            s += head + e(t * 1.0e9) + e(psi) + e(zz) + e(gas) + e(m0 - gas) + e(m0) + "\n";
+        }
+        write(dir, c == 0 ? "QVmodl.disc.sf" : "QVmodl.bulg.sf", s);
+    }
+}
+
 }  // namespace
 
 void write_external_galaxy(const std::string& model, const std::string& dir) {
     std::filesystem::create_directories(dir);
     if (model == "tav")
         write_tav(dir);
+    else if (model == "pelto")
+        write_pelto(dir);
+    else if (model == "sorvanto")
+        write_sorvanto(dir);
     else
         throw std::invalid_argument("no example galaxy of the model " + model);
 }

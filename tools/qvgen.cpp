@@ -1,7 +1,8 @@
 // Writes the synthetic example data set: the data tables into the data folder
 // (--data) and the model's own files into the model folder (--model). With
 // --plane-grains the grain tables are the exactly interpolable test tables.
-// --tav DIR writes the example galaxy of the tav model into DIR.
+// --tav, --pelto and --sorvanto DIR write the example galaxy of that external
+// model into DIR.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -19,12 +20,13 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--data") && i + 1 < argc) data = argv[++i];
         else if (!std::strcmp(argv[i], "--model") && i + 1 < argc) model = argv[++i];
         else if (!std::strcmp(argv[i], "--plane-grains")) plane = true;
-        else if (!std::strcmp(argv[i], "--tav") && i + 1 < argc) {
+        else if ((!std::strcmp(argv[i], "--tav") || !std::strcmp(argv[i], "--pelto") ||
+                  !std::strcmp(argv[i], "--sorvanto")) && i + 1 < argc) {
             galaxies.emplace_back(argv[i] + 2, argv[i + 1]);
             ++i;
         }
         else {
-            std::fprintf(stderr, "usage: qvgen [--data DIR] [--model DIR] [--plane-grains] [--tav DIR]\n");
+            std::fprintf(stderr, "usage: qvgen [--data DIR] [--model DIR] [--plane-grains] [--tav|--pelto|--sorvanto DIR]\n");
             return 2;
         }
     }
