@@ -18,6 +18,9 @@ void write_example_model_files(const std::string& model_dir);
 void write_ssp_tables(const std::string& data_dir);
 // The example model's histories: example.sf, example.ele, and the time series example_ts.sf.
 void write_histories(const std::string& model_dir);
+// The example galaxy of an external galaxy-formation model ("tav", "pelto" or
+// "sorvanto") into its folder.
+void write_external_galaxy(const std::string& model, const std::string& dir);
 // "SIL_81", "GRA_81" and "sigmapah_07.dat". With plane true the grain tables hold
 // efficiencies whose logarithms are planes in log radius and log wavelength.
 void write_grain_tables(const std::string& data_dir, bool plane);

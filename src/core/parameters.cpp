@@ -23,7 +23,7 @@ using Target = std::variant<float*, int*, bool*>;
 // What happens when a key is absent from the par file and the command line.
 enum class Absent {
     Stop,       // required
-    Tav,        // required for istarfo 4, otherwise counts as present
+    Tav,        // required for istarfo 4 and 5, otherwise counts as present
     LamTru,     // the power-law tail: default 4e20 with exp_tru 2.0
     ExpTru,     // required when lam_tru is given
     Default,    // takes the default value
@@ -296,9 +296,10 @@ void inppar(Run& run) {
         }
     }
 
-    // 5. The tav model's keys are needed only for istarfo 4.
+    // 5. The tav model's keys are needed only for its histories (istarfo 4 and 5).
     const int istarfo = run.glotauspe.istarfo;
-    if (istarfo != 4)
+    const bool tav = istarfo == 4 || istarfo == 5;
+    if (!tav)
         for (int k = 0; k < RunParameters::nkeys; ++k)
             if (key_table[k].absent == Absent::Tav) p.par[k].found = true;
 
@@ -345,7 +346,7 @@ void inppar(Run& run) {
     if (run.modname.pahflag) gp.nlf += 120;
     gp.nlf += 18;
     run.remind.isca = p.extflag ? 2 : 0;
-    if (p.tgal < 0.0f && istarfo != 4) {
+    if (p.tgal < 0.0f && !tav) {
         TextFile f = TextFile::open("age.par");
         fio::list_read_or_throw(f, {&p.tgal});
     }

@@ -65,6 +65,8 @@ int quelvo_main(int argc, char** argv, Console& con) {
     try {
         Run run(con);
         run_quelvo(run, argc, argv);
+    } catch (const EndOfRun&) {
+        status = 0;
     } catch (const Stop& s) {
         std::ostream& os = s.on_stderr ? *con.err : *con.out;
         for (const auto& l : s.lines) os << l << '\n';

@@ -1,4 +1,4 @@
-// The two ways a run ends early.
+// The ways a run ends early.
 //
 // Stop: one of the program's own fatal stops. It carries the message lines,
 // which the main program prints on standard output before it exits with status 1.
@@ -24,6 +24,10 @@ struct Stop : std::runtime_error {
     explicit Stop(std::string line, bool to_stderr = false)
         : Stop(std::vector<std::string>{std::move(line)}, to_stderr) {}
 };
+
+// The normal end of a run before its last stage (a history that is only
+// exported): the main program ends with status 0 and writes nothing more.
+struct EndOfRun {};
 
 struct IoError : std::runtime_error {
     using std::runtime_error::runtime_error;

@@ -55,6 +55,15 @@ void rates_from_bins(Run& run, float t) {
     BirthGrid& r = run.remind;
     SynthWork& w = run.prointegrando;
     const int n = g.nzsmax;
+    // A history that begins after t = 0 forms no stars before its first time.
+    if (t < g.agesf(1)) {
+        for (int c = 1; c <= r.ncom; ++c) {
+            r.sfrate(r.icall, c) = 0.0f;
+            for (int j = 1; j <= g.ntav; ++j) g.flswei(j, c) = 0.0f;
+        }
+        g.sfr = 0.0f;
+        return;
+    }
     float total = 0.0f;
     for (int c = 1; c <= r.ncom; ++c) {
         const float s = at_computed(g.agesf.data(), n, t, w.agesf_guess, [&](int i) {
@@ -335,6 +344,9 @@ void kernel(Run& run, bool& overflow) {
         // Never step over a history time.
         if (t < tgal) {
             hunt(g.agesf.data(), g.nzsmax, t, jt);
+            // An exact hit may land below the entry: the next time is the first
+            // one after t (a history that begins after 0 is met at its first time).
+            while (jt < g.nzsmax && g.agesf(jt + 1) <= t) ++jt;
             if (jt < g.nzsmax && t + dt > g.agesf(jt + 1)) dt = g.agesf(jt + 1) - t;
         }
         if (last) break;

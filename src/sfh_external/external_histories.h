@@ -1,4 +1,8 @@
-// Readers of the histories of external galaxy-formation models.
+// Readers of the histories of external galaxy-formation models: the tav model
+// (istarfo 4, and 5, which exports the history and ends the run), the pelto
+// model (istarfo 6) and the sorvanto model (istarfo 7). Each fills the history
+// tables of glotauspe, the galaxy's age and geometry, the primordial mass and
+// the gas state at the galaxy's age, and appends its summary to the run log.
 #pragma once
 
 namespace qv {

@@ -159,12 +159,35 @@ TEST_F(Params, TavKeysRequiredOnlyForIstarfo4) {
     EXPECT_NO_THROW(read(test::MainKeys().set("istarfo", "7").text()));
 }
 
-TEST_F(Params, Istarfo4ListsTheTavKeys) {
-    auto lines = stop_lines(test::MainKeys().set("istarfo", "4").set("igeo", "-1").text());
-    std::vector<std::string> want = {" fburst    ", " beta      ", " littleh   ", " tbemin    ",
-                                     " dtbe      "};
-    ASSERT_EQ(lines.size(), want.size() + 1);
-    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(lines[i + 1], want[i]);
+// istarfo 5 exports the tav history: it needs the same keys as 4.
+TEST_F(Params, TavHistoriesListTheTavKeys) {
+    for (const char* istarfo : {"4", "5"}) {
+        SCOPED_TRACE(istarfo);
+        auto lines = stop_lines(test::MainKeys().set("istarfo", istarfo).set("igeo", "-1").text());
+        std::vector<std::string> want = {" fburst    ", " beta      ", " littleh   ", " tbemin    ",
+                                         " dtbe      "};
+        ASSERT_EQ(lines.size(), want.size() + 1);
+        for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(lines[i + 1], want[i]);
+    }
+}
+
+// The tav histories take a negative tgal themselves (from the last bulge burst).
+TEST_F(Params, TavHistoriesReadNoAgePar) {
+    for (const char* istarfo : {"4", "5"}) {
+        SCOPED_TRACE(istarfo);
+        read(test::MainKeys()
+                 .set("istarfo", istarfo)
+                 .set("igeo", "-1")
+                 .set("tgal", "-0.5")
+                 .set("fburst", "0")
+                 .set("beta", "2")
+                 .set("littleh", "0.7")
+                 .set("tbemin", "0")
+                 .set("dtbe", "0")
+                 .text());
+        EXPECT_FLOAT_EQ(run.parametri.tgal, -0.5f);
+        EXPECT_FALSE(std::filesystem::exists("age.par"));
+    }
 }
 
 TEST_F(Params, LamTruWithoutExpTruStops) {
