@@ -144,6 +144,7 @@ void calculo(const Console& con, const LvgState& s, LvgWork& w, int& n, Vec<doub
     Vec<double>& p2 = w.p2;
     p1.fill(0.0);
     p2.fill(0.0);
+    w.iterations = 0;
     for (int it = 0;; ++it) {
         for (int i = 1; i <= kLvgLevels; ++i) {
             p2(i) = p1(i);
@@ -177,6 +178,7 @@ void calculo(const Console& con, const LvgState& s, LvgWork& w, int& n, Vec<doub
             const double sfun = 1.0 / ((g(i + 1) * np(i)) / (g(i) * np(i + 1)) - 1.0);
             w.jbar(i) = beta * s.ex1(i) + (1.0 - beta) * sfun;
         }
+        ++w.iterations;
         if (!solve_rates(con, s, w, n, w.jbar)) {
             fail = true;
             return;

@@ -71,6 +71,7 @@ struct LvgWork {
     Vec<double> tau = Vec<double>(kLvgLevels - 1);  // optical depths
     double ftot = 0.0;  // total optically thin emission
     double ft = 0.0;    // its work copy
+    int iterations = 0; // rate-matrix solves of the last calculo
 
     // Work of the rate-matrix solves and of calculo (kept to avoid allocating
     // inside the iteration).

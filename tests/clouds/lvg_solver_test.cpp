@@ -294,6 +294,42 @@ TEST(LvgModel, FailurePathTriesSevenTemperatures) {
     EXPECT_TRUE(cc.out.str().empty());
 }
 
+// Extrapolated populations that are not finite and positive end the attempt at
+// once, instead of iterating on NaN until the iteration limit.
+TEST(LvgPopulations, BadExtrapolationFailsAtOnce) {
+    test::CapturedConsole cc;
+    LvgState s;
+    LvgWork w;
+    s.tk = 20.0;
+    s.nh2 = 125.0;
+    background(s);
+    coef_exct(s, s.col, s.col1);
+    int n = 6;
+    double ft = 0.0;
+    ASSERT_TRUE(inicio(cc.con, s, w, w.np, n, 1.0, 1, ft));
+    struct Case {
+        const char* what;
+        double value;  // entering population of level 6
+    };
+    for (const Case& c : {Case{"a zero population", 0.0}, Case{"a negative population", -1e-9}}) {
+        Vec<double> np = w.np;
+        np(6) = c.value;
+        int m = n;
+        bool fail = false;
+        calculo(cc.con, s, w, m, np, 1e-8, 1.0, 1.0, fail, 0.1, 5e-5, w.tau);
+        EXPECT_TRUE(fail) << c.what;
+        EXPECT_EQ(w.iterations, 1) << c.what;
+    }
+    // From sound populations the same step converges.
+    Vec<double> np = w.np;
+    int m = n;
+    bool fail = true;
+    calculo(cc.con, s, w, m, np, 1e-8, 1.0, 1.0, fail, 0.1, 5e-5, w.tau);
+    EXPECT_FALSE(fail);
+    EXPECT_GT(w.iterations, 1);
+    EXPECT_LE(w.iterations, 551);
+}
+
 // The line opacity factor of flujo: 1 above an optical depth of 100, the depth
 // itself below 1e-9, 1 - exp(-tau) between.
 TEST(LvgEmission, EscapeProbabilityLimits) {
