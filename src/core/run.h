@@ -5,6 +5,8 @@
 #include <functional>
 
 #include "clouds/cloud_types.h"
+#include "clouds/co_lines.h"
+#include "clouds/lvg_solver.h"
 #include "clouds/hii_library.h"
 #include "core/birth_grid.h"
 #include "core/console.h"
@@ -64,6 +66,9 @@ struct Run {
     RayDirection protrco;    // direction of the last ray of the column densities
     CirrusRun cirrus;        // the state of the cirrus model's call
     PahProfileWork pahpro;   // the PAH profile step of the spectra files
+    LvgState lvgdatos;       // the CO-line solver: molecule data and the current model
+    LvgWork lvgsubruti;      // its line emission and work
+    LvgGrid lvgparam;        // the LVG section: the grid of CO-line models
 
     // State of the driver that outlives one call of qvmain.
     float snratet = 0.0f;
