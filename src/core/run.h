@@ -23,6 +23,8 @@
 #include "dust/temperature_distribution.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
+#include "solver/central_source.h"
+#include "solver/dust_geometry.h"
 #include "solver/solver_state.h"
 
 namespace qv {
@@ -53,6 +55,8 @@ struct Run {
     TemperatureDistribution glopdittau;  // small grains of the cloud solver
     PahEmissionWork qvpah;               // what pah keeps between calls
     SolverState globals;
+    SourceTable projnbu;     // the solver's central source
+    TauDirection protau;     // direction of the solver's optical-depth integral
     CloudTypes mc_righe;
     SedEmulator ann_qve;
     CirrusGrid glocold;      // the cirrus grid and its densities
