@@ -23,6 +23,7 @@
 #include "dust/temperature_distribution.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
+#include "solver/grain_temperatures.h"
 #include "solver/solver_state.h"
 
 namespace qv {
@@ -53,6 +54,8 @@ struct Run {
     TemperatureDistribution glopdittau;  // small grains of the cloud solver
     PahEmissionWork qvpah;               // what pah keeps between calls
     SolverState globals;
+    Prot4 prot4;             // arguments of the cloud solver's residual in the source light
+    Prosubli prosubli;       // ... and of its sublimation-radius search
     CloudTypes mc_righe;
     SedEmulator ann_qve;
     CirrusGrid glocold;      // the cirrus grid and its densities
