@@ -23,6 +23,8 @@
 #include "dust/temperature_distribution.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
+#include "solver/central_source.h"
+#include "solver/dust_geometry.h"
 #include "solver/grain_temperatures.h"
 #include "solver/solver_state.h"
 
@@ -54,6 +56,8 @@ struct Run {
     TemperatureDistribution glopdittau;  // small grains of the cloud solver
     PahEmissionWork qvpah;               // what pah keeps between calls
     SolverState globals;
+    SourceTable projnbu;     // the solver's central source
+    TauDirection protau;     // direction of the solver's optical-depth integral
     Prot4 prot4;             // arguments of the cloud solver's residual in the source light
     Prosubli prosubli;       // ... and of its sublimation-radius search
     CloudTypes mc_righe;
