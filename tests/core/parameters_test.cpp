@@ -410,7 +410,7 @@ TEST_F(Params, SublimationTemperaturesAreChecked) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind(c.stop_start, 0), 0u) << lines[0];
     }
-    EXPECT_THROW(read(test::MainKeys().set("tgra", "nan").text()), IoError);
+    EXPECT_THROW(read(test::MainKeys().set("tgra", "inf").text()), IoError);
 }
 
 TEST_F(Params, SublimationTemperatureFromTheCommandLineIsChecked) {
