@@ -8,6 +8,9 @@
 #include "core/run.h"
 #include "io/format.h"
 #include "numerics/search.h"
+#include "solver/central_source.h"
+#include "solver/dust_geometry.h"
+#include "solver/solver_output.h"
 #include "solver/solver_state.h"
 
 namespace qv {
@@ -52,12 +55,6 @@ float ray_mean(const SolverState& g, const RayField& f, float D, float ct, doubl
 }
 
 float log_or(float flux, float off) { return flux > kFluxFloor ? std::log10(flux) + off : -123.0f; }
-
-std::vector<std::string> list_block(const char* label, const float* v, int n) {
-    std::vector<std::string> out{"", std::string("Array ") + label + ":"};
-    for (int i = 1; i <= n; ++i) out.push_back(fio::write_line("(I5,G15.5)", {i, v[i - 1]}));
-    return out;
-}
 
 }  // namespace
 
@@ -167,14 +164,18 @@ void genspe(SolverState& g, const EmergentSource& src, int verbose_level, const 
         }
 }
 
-#if 0
 void genspe(Run& run, RayPath path) {
+    SolverState& g = run.globals;
     EmergentSource src;
     src.j_source = [&run](float r, float lf) { return ajn(run, r, 0.0f, lf); };
-    src.tau = [&run](float lf, float ct) { return taurad(run, lf, ct); };
-    genspe(run.globals, src, run.modname.verbose_level, run.con, path);
+    src.tau = [&run, &g](float lf, float ct) {
+        float tau = 0.0f;
+        taurad(run, lf, ct, g.cthe1, g.ctarr, run.taumix.agra, run.taumix.dgra, run.taumix.xgra,
+               g.rsgra, kSolverNsp, kSolverNgr, kSolverNct, tau);
+        return tau;
+    };
+    genspe(g, src, run.modname.verbose_level, run.con, path);
 }
-#endif
 
 std::vector<std::string> outspe(const SolverState& g) {
     std::vector<std::string> out;
@@ -227,26 +228,20 @@ SolverMap mapvis(const SolverState& g, float D, float ct, int k, RayPath path) {
         for (int j = 0; j < 20; ++j) {
             const float I =
                 shared ? shared_i : intrex(g, f, D, ct, m.thearr[i], m.phiarr[j] + kPi, 6.0f, pr);
-            m.iarr[i][j] = I > 0.0f ? std::log10(I) : -77.7f;
+            m.iarr(i + 1, j + 1) = I > 0.0f ? std::log10(I) : -77.7f;
         }
-        m.rmap[i] = static_cast<float>(std::sin(kPi - m.thearr[i]) * static_cast<double>(D) /
+        m.rmap(i + 1) = static_cast<float>(std::sin(kPi - m.thearr[i]) * static_cast<double>(D) /
                                        static_cast<double>(g.rmax));
-        m.phimap[i] = static_cast<float>(m.phiarr[i]);
+        m.phimap(i + 1) = static_cast<float>(m.phiarr[i]);
     }
     return m;
 }
 
 std::vector<std::string> map_blocks(const SolverMap& m) {
-    std::vector<std::string> out = list_block("RMAP  ", m.rmap, 20);
-    const std::vector<std::string> p = list_block("PHIMAP", m.phimap, 20);
-    out.insert(out.end(), p.begin(), p.end());
-    out.push_back("");
-    out.push_back("Array IARR  :");
-    for (int i = 0; i < 20; ++i) {
-        std::vector<fio::Item> row;
-        for (int j = 0; j < 20; ++j) row.emplace_back(m.iarr[i][j]);
-        out.push_back(fio::write_line("(20G11.4)", row));
-    }
+    SolverLines out;
+    outarr(m.rmap, 20, out, "RMAP  ", true);
+    outarr(m.phimap, 20, out, "PHIMAP", true);
+    outar2(m.iarr, 20, 20, out, "IARR  ", true);
     return out;
 }
 
@@ -279,9 +274,11 @@ std::string spectrum_file_text(const SolverState& g, float tau_altau) {
                             {tau_altau, g.altau, std::log10(g.al46tru / 3.827e-13f), g.tc, g.r0,
                              g.rhoarr(1, 12), static_cast<float>(mdot)}) +
             "\n";
-    for (const std::string& l : list_block("#LCARR", g.lcarr.ptr(1), g.ncted)) text += l + "\n";
-    for (const std::string& l : list_block("#LDARR", g.ldarr.ptr(1), g.ncted)) text += l + "\n";
-    for (const std::string& l : outspe(g)) text += l + "\n";
+    SolverLines lines;
+    outarr(g.lcarr, g.ncted, lines, "#LCARR", true);
+    outarr(g.ldarr, g.ncted, lines, "#LDARR", true);
+    for (const std::string& l : outspe(g)) lines.push_back(l);
+    for (const std::string& l : lines) text += l + "\n";
     return text;
 }
 

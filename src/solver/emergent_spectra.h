@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/farray.h"
 #include "solver/interior_rays.h"
 
 namespace qv {
@@ -42,9 +43,9 @@ int map_frequency_index(const SolverState& g, float lam);
 struct SolverMap {
     double thearr[20] = {};
     double phiarr[20] = {};
-    float rmap[20] = {};
-    float phimap[20] = {};
-    float iarr[20][20] = {};  // log10 intensity (-77.7 where there is none)
+    Vec<float> rmap = Vec<float>(20);    // ray's distance from the centre, units of rmax
+    Vec<float> phimap = Vec<float>(20);  // azimuth, rad
+    Mat<float> iarr = Mat<float>(20, 20);  // log10 intensity (-77.7 where there is none)
 };
 SolverMap mapvis(const SolverState& g, float D, float ct, int k,
                  RayPath path = RayPath::automatic);

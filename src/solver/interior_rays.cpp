@@ -5,6 +5,7 @@
 
 #include "core/stop.h"
 #include "numerics/search.h"
+#include "solver/dust_geometry.h"
 #include "solver/solver_state.h"
 
 namespace qv {
@@ -50,14 +51,14 @@ RayField ray_field(const SolverState& g, int k, bool shared) {
     f.rs = g.rsgra.ptr(1, 1);
     f.s = g.sarr.ptr(1, 1, k);
     f.a = g.alfarr.ptr(1, 1, k);
+    f.state = &g;
     f.rmax = g.rmax;
-    f.cthe1 = g.cthe1;
     f.shared = shared;
     return f;
 }
 
 bool in_hole(const RayField& f, float r, float t, int& guess) {
-    if (t < f.cthe1 || t > 3.141593f - f.cthe1) return true;
+    if (theta_out(*f.state, t)) return true;
     if (r > f.rmax) return true;
     if (r < 0.999f * f.rarr[0]) return true;
     float rs;

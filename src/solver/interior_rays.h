@@ -42,8 +42,8 @@ struct RayField {
     const float* rs = nullptr;     // inner edge of the dust per angle, rsgra(:,1)
     const float* s = nullptr;      // source function x 1e20, (ir, ict) plane
     const float* a = nullptr;      // extinction coefficient, (ir, ict) plane
+    const SolverState* state = nullptr;  // its dust-free cones (theta_out)
     float rmax = 0.0f;
-    float cthe1 = 0.0f;            // dust-free cones (theta_out)
     bool shared = false;
 };
 RayField ray_field(const SolverState& g, int k, bool shared);

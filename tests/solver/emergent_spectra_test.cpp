@@ -154,19 +154,19 @@ TEST(Mapvis, ThinSphereChords) {
     const SolverMap m = mapvis(fx.g, D, 0.7f, 5);
     const double R = double(fx.g.rmax), r0 = double(fx.g.r0);
     for (int i = 0; i < 20; ++i) {
-        const double b = double(m.rmap[i]) * R;
+        const double b = double(m.rmap(i + 1)) * R;
         double chord = 2.0 * std::sqrt(R * R - b * b);
         if (b < r0) chord -= 2.0 * std::sqrt(r0 * r0 - b * b);
-        EXPECT_NEAR(std::pow(10.0, double(m.iarr[i][0])) / (double(S * alpha) * chord), 1.0, 0.02) << i;
-        for (int j = 1; j < 20; ++j) EXPECT_EQ(m.iarr[i][j], m.iarr[i][0]);
+        EXPECT_NEAR(std::pow(10.0, double(m.iarr(i + 1, 1))) / (double(S * alpha) * chord), 1.0, 0.02) << i;
+        for (int j = 1; j < 20; ++j) EXPECT_EQ(m.iarr(i + 1, j + 1), m.iarr(i + 1, 1));
     }
-    EXPECT_NEAR(m.rmap[19], 0.99f, 1.0e-5f);
-    EXPECT_NEAR(m.phimap[0], 0.01f, 1.0e-7f);
-    EXPECT_NEAR(m.phimap[19], 3.131592654f, 1.0e-6f);
+    EXPECT_NEAR(m.rmap(20), 0.99f, 1.0e-5f);
+    EXPECT_NEAR(m.phimap(1), 0.01f, 1.0e-7f);
+    EXPECT_NEAR(m.phimap(20), 3.131592654f, 1.0e-6f);
     // An empty map reads -77.7.
     RayFixture dark(1.0e16f, 1.0e17f);
     dark.uniform(0.0f, 1.0e-19f);
-    EXPECT_EQ(mapvis(dark.g, D, 0.7f, 5).iarr[3][4], -77.7f);
+    EXPECT_EQ(mapvis(dark.g, D, 0.7f, 5).iarr(4, 5), -77.7f);
 }
 
 // The grid frequency of a map wavelength: the nearer of its two neighbours, a

@@ -85,6 +85,25 @@ TEST(InteriorRay, CrossesTheCavity) {
     }
 }
 
+// A ray starting among dust that does not emit (S = 0 up to rarr(10)) finds no
+// contribution on its first points and must not stop there: it goes on to
+// the emitting dust beyond, dimmed by the dust it crossed.
+TEST(InteriorRay, StartsWhereNothingEmits) {
+    RayFixture fx(1.0e16f, 1.0e17f);
+    const float alpha = 1.0e-19f;
+    const float edge = fx.g.rarr(10);
+    fx.lay([edge](float r, int) { return r < edge ? 0.0f : 1.0e-3f; },
+           [alpha](float, int) { return alpha; });
+    for (RayPath path : {RayPath::general, RayPath::shared}) {
+        const float I = ray(fx.g, 5, 0.0f, 0.0f, path);
+        // S rises from 0 at rarr(9) to its value at rarr(10): half that interval counts.
+        const float from = 0.5f * (fx.g.rarr(9) + edge);
+        const float expect = 1.0e-3f * std::exp(-alpha * (from - fx.g.rarr(5))) *
+                             (1.0f - std::exp(-alpha * (fx.g.rmax - from)));
+        EXPECT_NEAR(I, expect, 0.03f * expect);
+    }
+}
+
 // With an outer-to-inner ratio of 1e7 a ray from near the outer edge toward the
 // centre still advances where its steps become tiny beside its path length
 // (8-byte path length). It ends once the inner shells add less than 0.001 of
