@@ -81,17 +81,20 @@ void gens(Run& run) {
         }
     }
 
-    // Normalise by the total extinction of the point.
-    for (int nu = 1; nu <= NNU; ++nu) {
-        const float* qe = g.qearr.ptr(nu, 1);
-        const int qstride = static_cast<int>(g.qearr.ptr(nu, 2) - qe);
-        for (int ict = 1; ict <= NCT; ++ict)
-            for (int ir = 1; ir <= NR; ++ir) {
-                float d = 0.0f;
-                for (int k = 1; k <= NSP; ++k) d += g.sigarr(ir, ict, k) * qe[(k - 1) * qstride];
-                g.sarr(ir, ict, nu) = d > 0.0f ? g.sarr(ir, ict, nu) / d : 0.0f;
+    // Normalise by the total extinction of the point (the sum over the species
+    // in their order, formed for a column of radii at a time).
+    std::array<float, NR> d{};
+    for (int nu = 1; nu <= NNU; ++nu)
+        for (int ict = 1; ict <= NCT; ++ict) {
+            d.fill(0.0f);
+            for (int k = 1; k <= NSP; ++k) {
+                const float qe = g.qearr(nu, k);
+                const float* sig = g.sigarr.col(ict, k);
+                for (int ir = 0; ir < NR; ++ir) d[ir] += sig[ir] * qe;
             }
-    }
+            float* sa = g.sarr.col(ict, nu);
+            for (int ir = 0; ir < NR; ++ir) sa[ir] = d[ir] > 0.0f ? sa[ir] / d[ir] : 0.0f;
+        }
 
     // The check sum over every element, in storage order.
     float c = 0.0f;
