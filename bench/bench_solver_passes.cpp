@@ -1,7 +1,7 @@
 // The cloud solver's temperature pass and source function on the example's
 // first cloud type: the MIXMOL mixture of examples/example.par on the
 // generator's grain tables, optical depth 10.87 at 1 micron, outer radius
-// 16 pc, a 3e4 K blackbody of 4e40 erg/s as the stars inside, settled by the
+// 16 pc, a 3e4 K blackbody of 1e6 Lsun as the stars inside, settled by the
 // initial loop (direct field, temperatures and sublimation, density
 // renormalised) before the timing.
 //
@@ -97,7 +97,7 @@ struct ExampleCloud {
         // The stars inside the cloud.
         {
             std::ofstream f(dir / "tmp0001.SSP");
-            const double l = 4e40, t = 3e4;
+            const double l = 3.827e39, t = 3e4;
             for (int i = 0; i < 2000; ++i) {
                 const double lam = 50.0 * std::pow(4e6, i / 1999.0);
                 const double llam = l * 3.14159265 * planck_lambda(lam, t) / (5.670374e-5 * t * t * t * t) / 1e30;
