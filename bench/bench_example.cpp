@@ -31,7 +31,7 @@ void BM_ExampleRun(benchmark::State& state) {
     const fs::path dir = fs::temp_directory_path() / ("qvbench-example-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     fs::current_path(dir);
-    qvgen::write_example_data(dir.string(), false);
+    qvgen::write_example_data(dir.string());
     qvgen::write_example_model_files(dir.string());
     {
         std::ofstream par("example.par");

@@ -3,9 +3,10 @@
 
 namespace qvgen {
 
-void write_example_data(const std::string& data_dir, bool plane) {
+void write_example_data(const std::string& data_dir, GrainTables grains) {
     write_ssp_tables(data_dir);
-    write_grain_tables(data_dir, plane);
+    write_grain_tables(data_dir, grains);
+    write_solver_settings(data_dir);
     write_emulator_files(data_dir);
     write_hii_library(data_dir);
 }

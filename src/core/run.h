@@ -27,6 +27,9 @@
 #include "emulator/neural_network.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
+#include "solver/central_source.h"
+#include "solver/dust_geometry.h"
+#include "solver/grain_temperatures.h"
 #include "solver/solver_state.h"
 
 namespace qv {
@@ -57,6 +60,10 @@ struct Run {
     TemperatureDistribution glopdittau;  // small grains of the cloud solver
     PahEmissionWork qvpah;               // what pah keeps between calls
     SolverState globals;
+    SourceTable projnbu;     // the solver's central source
+    TauDirection protau;     // direction of the solver's optical-depth integral
+    Prot4 prot4;             // arguments of the cloud solver's residual in the source light
+    Prosubli prosubli;       // ... and of its sublimation-radius search
     CloudTypes mc_righe;
     HiiLibrary modhii;       // the HII library file loaded and its selection
     SedEmulator ann_qve;

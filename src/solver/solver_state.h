@@ -24,6 +24,7 @@
 #include <array>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "numerics/farray.h"
 
@@ -191,6 +192,10 @@ struct SolverState {
     std::array<bool, kSolverNflags + 1> outfla{};  // flags 1..14 (index 0 unused)
     Vec<float> dirarr = Vec<float>(kSolverMaxDirs);  // viewing directions, degrees
     Vec<float> lamarr = Vec<float>(kSolverMaxLams);  // map wavelengths, micron
+
+    // Lines of the open solver log <stem>.OUT: the driver clears them when it
+    // opens the log and writes them out as the whole file when it closes it.
+    std::vector<std::string> outlog;
 
     // PAH band luminosities of one cloud (24 bands), read by the cloud model and
     // the cirrus model; 0 before any solve and at the end of every solve.

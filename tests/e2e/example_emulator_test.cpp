@@ -82,7 +82,7 @@ protected:
         dir = fs::temp_directory_path() / ("qv-e2e-ann-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir / "noann");
-        qvgen::write_example_data(dir.string(), false);
+        qvgen::write_example_data(dir.string());
         qvgen::write_example_model_files(dir.string());
         fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
         fs::create_symlink(bin_path("quelvo"), dir / "quelvo");

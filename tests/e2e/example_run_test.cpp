@@ -97,7 +97,7 @@ protected:
         dir = fs::temp_directory_path() / ("qv-e2e-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
-        qvgen::write_example_data(dir.string(), false);
+        qvgen::write_example_data(dir.string());
         qvgen::write_example_model_files(dir.string());
         fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
         // The program finds its data folder from the path by which it is started.

@@ -32,7 +32,7 @@ protected:
         dir = fs::temp_directory_path() / ("qv-variants-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
-        qvgen::write_example_data(dir.string(), false);
+        qvgen::write_example_data(dir.string());
         qvgen::write_example_model_files(dir.string());
         const std::string par = read_text(std::string(QV_SOURCE_DIR) + "/examples/example.par");
         write_text((dir / "example.par").string(), par);

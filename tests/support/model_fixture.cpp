@@ -28,7 +28,7 @@ std::string example_par_text(bool cell_emission) {
 
 std::string write_example_model(const std::string& model, const std::string& data_dir, bool cell_emission) {
     std::filesystem::create_directories(data_dir);
-    qvgen::write_example_data(data_dir, false);
+    qvgen::write_example_data(data_dir);
     const std::string here = std::filesystem::current_path().string();
     qvgen::write_example_model_files(here);
     // The generator names the history after the example model.
