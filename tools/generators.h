@@ -14,5 +14,8 @@ void write_histories(const std::string& model_dir);
 // "SIL_81", "GRA_81" and "sigmapah_07.dat". With plane true the grain tables hold
 // efficiencies whose logarithms are planes in log radius and log wavelength.
 void write_grain_tables(const std::string& data_dir, bool plane);
+// The emulator's files in data_dir/ann/: the auxiliary files and network
+// weights of the cirrus (spheroid, disk) and of the molecular clouds.
+void write_emulator_files(const std::string& data_dir);
 
 }  // namespace qvgen

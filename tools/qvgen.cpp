@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
         if (!data.empty()) {
             qvgen::write_ssp_tables(data);
             qvgen::write_grain_tables(data, plane);
+            qvgen::write_emulator_files(data);
         }
         if (!model.empty()) qvgen::write_histories(model);
     } catch (const std::exception& e) {

@@ -336,10 +336,9 @@ void inppar(Run& run) {
     // The column-density cache has three modes; anything else would mix them.
     if (p.intrho_w_r < 0 || p.intrho_w_r > 2)
         throw Stop(fio::list_line({"ERROR: intrho must be 0, 1 or 2, intrho=", p.intrho_w_r}));
-    // The emulator of the dust emission is not part of this program.
-    if (p.annflag != 0)
-        throw Stop(fio::list_line({"annflag=", p.annflag,
-                                   ": the neural-network emulator is not available in this version. stop."}));
+    // The emulator: 0 none, 1 clouds, 2 cirrus, 3 both.
+    if (p.annflag < 0 || p.annflag > 3)
+        throw Stop(fio::list_line({"ERROR: annflag must be 0, 1, 2 or 3, annflag=", p.annflag}));
 
     // 9. Derived settings.
     CloudSetup& gp = run.glopalla;

@@ -21,6 +21,7 @@
 #include "dust/pah_emission.h"
 #include "dust/pah_profiles.h"
 #include "dust/temperature_distribution.h"
+#include "emulator/neural_network.h"
 #include "emulator/sed_emulator.h"
 #include "numerics/search.h"
 #include "solver/central_source.h"
@@ -59,6 +60,7 @@ struct Run {
     TauDirection protau;     // direction of the solver's optical-depth integral
     CloudTypes mc_righe;
     SedEmulator ann_qve;
+    NeuralNetwork network;   // the network the emulator runs
     CirrusGrid glocold;      // the cirrus grid and its densities
     GrainEquilibrium tequi;  // big-grain absorption of the cirrus
     RayDirection protrco;    // direction of the last ray of the column densities

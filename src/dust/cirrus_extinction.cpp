@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/run.h"
+#include "dust/cirrus_emulator.h"
 #include "dust/cirrus_light.h"
 #include "dust/cirrus_phases.h"
 #include "dust/column_density.h"
@@ -177,8 +178,8 @@ void energies(Run& run) {
         cr.E2STA_E(d) = component_sum([&](int c) { return cr.LUMSTA_E.col(d, c); });
         cr.E2MC_E(d) = trapezoid(ws, cr.LUMMC_E.col(d), nlf);
     }
-    // (The emulator branch that would replace ETOT here is not part of the
-    // program: annflag other than 0 is refused with the run parameters.)
+    // With the emulator the cirrus emission comes from its network.
+    if (cr.Mdiff != 0.0f && run.parametri.annflag >= 2) emulator_branch(run);
     cr.Ecir = trapezoid(ws, cr.ETOT.data(), nlf);
 
     cr.imin = 1;

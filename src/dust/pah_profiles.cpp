@@ -225,9 +225,26 @@ void gentablepro(Run& run) {
         }
     }
 
-    // The emulator columns (mask_ann) would take the emulator spectra here; no
-    // emulator runs in this program (lam_ang stays empty), so they keep the
-    // interpolated table.
+    // The emulator columns take the emulator spectra, each only where its own
+    // spectrum exists (the cloud model rewrites its spectrum in Angstrom and
+    // L_lambda); otherwise the column keeps the interpolated table.
+    for (int m : w.mask_ann) {
+        const Vec<float>* xs = nullptr;
+        const Vec<float>* ys = nullptr;
+        if (m == 2 && w.lam_ang.allocated() && w.l_cir.extent() == w.lam_ang.extent()) {
+            xs = &w.lam_ang;
+            ys = &w.l_cir;
+        } else if (m == 5 && run.ann_qve.log_lam_mic_only.allocated() &&
+                   run.ann_qve.log_l_mc_only.extent() == run.ann_qve.log_lam_mic_only.extent()) {
+            xs = &run.ann_qve.log_lam_mic_only;
+            ys = &run.ann_qve.log_l_mc_only;
+        }
+        if (!xs) continue;
+        float* out = w.tablepro.col(m);
+        int guess = 0;
+        for (int p = 0; p < npro; ++p)
+            out[p] = nr_kelu::liin(run.nr_kelu, xs->data(), xs->extent(), ys->data(), wp[p], &guess);
+    }
 
     float* c6 = w.tablepro.col(6);
     const float* c2 = w.tablepro.col(2);

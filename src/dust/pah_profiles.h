@@ -43,8 +43,8 @@ struct PahProfileWork {
     float wk_min = 0.0f, wk_max = 0.0f;
 
     // The cirrus emulator's spectrum (wavelengths in Angstrom, L_lambda). It
-    // exists only when that emulator has run, which this program never does,
-    // so both stay empty and the emulator columns keep the table's values.
+    // exists only when that emulator has run; otherwise the emulator column 2
+    // keeps the table's values.
     Vec<float> lam_ang, l_cir;
 };
 
@@ -81,7 +81,9 @@ void profile(Run& run, int m);
 
 // Builds wpro and tablepro: the band grid and the table rows that span it,
 // sorted; the table's columns interpolated there; the measured bands added as
-// Drude profiles to the masked columns; column 6 the sum of columns 2, 4 and 5.
+// Drude profiles to the masked columns; the emulator columns replaced by the
+// emulator spectra that exist (2: lam_ang, l_cir; 5: the cloud spectrum of
+// ann_qve); column 6 the sum of columns 2, 4 and 5.
 void gentablepro(Run& run);
 
 // The Drude profile of a band of centre lam and width dlam (Angstrom) at

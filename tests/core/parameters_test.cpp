@@ -342,11 +342,16 @@ TEST_F(Params, CacheModeOutsideItsThreeValuesIsRefused) {
     }
 }
 
-TEST_F(Params, EmulatorIsRefused) {
-    auto lines = stop_lines(test::MainKeys().set("annflag", "2").text());
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(" annflag=", 0), 0u);
-    EXPECT_NE(lines[0].find("emulator is not available"), std::string::npos);
+TEST_F(Params, EmulatorSwitchTakesItsFourValues) {
+    for (int v : {0, 1, 2, 3}) {
+        read(test::MainKeys().set("annflag", std::to_string(v)).text());
+        EXPECT_EQ(run.parametri.annflag, v);
+    }
+    for (const char* v : {"4", "-1"}) {
+        auto lines = stop_lines(test::MainKeys().set("annflag", v).text());
+        ASSERT_EQ(lines.size(), 1u) << v;
+        EXPECT_EQ(lines[0].rfind(" ERROR: annflag must be 0, 1, 2 or 3, annflag=", 0), 0u) << v;
+    }
 }
 
 TEST_F(Params, SectionsInAnyOrder) {
