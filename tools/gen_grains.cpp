@@ -16,6 +16,12 @@
 //   graphite: log Qabs = 0.4 log a - 0.6 log lambda - 0.3, log Qsca = 0.9 log a - 1.2 log lambda - 1.0
 // computed from the radii and wavelengths exactly as they are written, so that
 // every bilinear interpolation in log-log is known exactly.
+//
+// The grey tables (grey = true) hold Qabs = 1 and Qsca = 1e-6 at every radius and
+// wavelength (the tables hold logarithms, so a zero scattering efficiency cannot
+// be written): grains that absorb like black spheres and hardly scatter, for
+// tests with analytic answers. The absorption tail beyond the run's lam_trucco
+// still applies to them.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,7 +77,7 @@ struct Planes {
 constexpr Planes kSilPlane{0.3, -0.7, -0.5, 0.8, -1.1, -1.2};
 constexpr Planes kGraPlane{0.4, -0.6, -0.3, 0.9, -1.2, -1.0};
 
-void write_table(const std::string& path, bool silicate, bool plane) {
+void write_table(const std::string& path, bool silicate, bool plane, bool grey) {
     const char* rfmt = "%10.4E";  // the radius field, columns 1-10
     const char* vfmt = "%.6E";
     std::vector<double> lam(kWav);
@@ -81,8 +87,9 @@ void write_table(const std::string& path, bool silicate, bool plane) {
     out.reserve(static_cast<std::size_t>(kRad) * kWav * 45);
     out += silicate ? " Synthetic grain efficiencies: silicate spheres\n"
                     : " Synthetic grain efficiencies: graphite spheres\n";
-    out += plane ? " Test table: log10 Qabs and log10 Qsca are planes in log10 a and log10 lambda\n"
-                 : " Small-particle absorption and Rayleigh scattering, saturating at 1\n";
+    out += grey    ? " Test table: grey grains, Qabs 1 and Qsca 1e-6\n"
+           : plane ? " Test table: log10 Qabs and log10 Qsca are planes in log10 a and log10 lambda\n"
+                   : " Small-particle absorption and Rayleigh scattering, saturating at 1\n";
     out += "  81 grain radii (micron), 241 wavelengths (micron) per radius\n";
     out += " Columns: wavelength, Qabs, Qsca\n";
     out += " Written by qvgen\n";
@@ -98,7 +105,10 @@ void write_table(const std::string& path, bool silicate, bool plane) {
             // test tables from the shortest up.
             const double l = lam[plane ? kk : kWav - 1 - kk];
             double qa, qs;
-            if (plane) {
+            if (grey) {
+                qa = 1.0;
+                qs = 1.0e-6;
+            } else if (plane) {
                 const double la = std::log10(a), ll = std::log10(l);
                 qa = std::pow(10.0, pl.abs_a * la + pl.abs_l * ll + pl.abs_c);
                 qs = std::pow(10.0, pl.sca_a * la + pl.sca_l * ll + pl.sca_c);
@@ -144,10 +154,15 @@ void write_sigmapah(const std::string& path) {
 }  // namespace
 
 void write_grain_tables(const std::string& data_dir, bool plane) {
+    write_grain_tables(data_dir, plane ? GrainTables::plane : GrainTables::example);
+}
+
+void write_grain_tables(const std::string& data_dir, GrainTables kind) {
     std::filesystem::create_directories(data_dir);
     const std::filesystem::path d(data_dir);
-    write_table((d / "SIL_81").string(), true, plane);
-    write_table((d / "GRA_81").string(), false, plane);
+    const bool plane = kind == GrainTables::plane, grey = kind == GrainTables::grey;
+    write_table((d / "SIL_81").string(), true, plane, grey);
+    write_table((d / "GRA_81").string(), false, plane, grey);
     write_sigmapah((d / "sigmapah_07.dat").string());
 }
 

@@ -336,6 +336,18 @@ void inppar(Run& run) {
     // The column-density cache has three modes; anything else would mix them.
     if (p.intrho_w_r < 0 || p.intrho_w_r > 2)
         throw Stop(fio::list_line({"ERROR: intrho must be 0, 1 or 2, intrho=", p.intrho_w_r}));
+    // Sublimation temperatures: the cloud solver needs a positive graphite value
+    // and a non-zero silicate value (whose absolute value it uses); anything else
+    // would put the grains' inner edge at no radius at all.
+    {
+        const float tgra = run.globals.tgra, tsil = run.globals.tsil;
+        if (!std::isfinite(tgra) || !(tgra > 0.0f))
+            throw Stop(fio::list_line({"ERROR: tgra (graphite sublimation temperature, K) must be positive, tgra=",
+                                       tgra}));
+        if (!std::isfinite(tsil) || tsil == 0.0f)
+            throw Stop(fio::list_line(
+                {"ERROR: tsil (silicate sublimation temperature, K) must not be 0, tsil=", tsil}));
+    }
     // The emulator: 0 none, 1 clouds, 2 cirrus, 3 both.
     if (p.annflag < 0 || p.annflag > 3)
         throw Stop(fio::list_line({"ERROR: annflag must be 0, 1, 2 or 3, annflag=", p.annflag}));

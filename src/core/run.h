@@ -26,6 +26,7 @@
 #include "numerics/search.h"
 #include "solver/central_source.h"
 #include "solver/dust_geometry.h"
+#include "solver/grain_temperatures.h"
 #include "solver/solver_state.h"
 
 namespace qv {
@@ -58,6 +59,8 @@ struct Run {
     SolverState globals;
     SourceTable projnbu;     // the solver's central source
     TauDirection protau;     // direction of the solver's optical-depth integral
+    Prot4 prot4;             // arguments of the cloud solver's residual in the source light
+    Prosubli prosubli;       // ... and of its sublimation-radius search
     CloudTypes mc_righe;
     SedEmulator ann_qve;
     NeuralNetwork network;   // the network the emulator runs

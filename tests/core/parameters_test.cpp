@@ -387,5 +387,42 @@ TEST_F(Params, NamesfAndNameintrhoOverrides) {
     EXPECT_NE(runlog().find(" Name of intrho file is cache.bin"), std::string::npos);
 }
 
+
+// The sublimation temperatures the cloud solver needs: a positive tgra and a
+// non-zero tsil (a negative tsil is allowed, its absolute value is used). A
+// non-finite value never gets as far as the check: the reader refuses it.
+TEST_F(Params, SublimationTemperaturesAreChecked) {
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* stop_start;  // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"tgra", "0.", " ERROR: tgra (graphite sublimation temperature, K) must be positive"},
+        {"tgra", "-1500.", " ERROR: tgra (graphite sublimation temperature, K) must be positive"},
+        {"tsil", "0.", " ERROR: tsil (silicate sublimation temperature, K) must not be 0"},
+        {"tsil", "-1200.", nullptr},
+        {"tgra", "1.e-3", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        const std::string par = test::MainKeys().set(c.key, c.value).text();
+        if (c.stop_start == nullptr) {
+            EXPECT_NO_THROW(read(par));
+            continue;
+        }
+        auto lines = stop_lines(par);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind(c.stop_start, 0), 0u) << lines[0];
+    }
+    EXPECT_THROW(read(test::MainKeys().set("tgra", "inf").text()), IoError);
+}
+
+TEST_F(Params, SublimationTemperatureFromTheCommandLineIsChecked) {
+    auto lines = stop_lines(test::MainKeys().text(), {"tsil=0"});
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind(" ERROR: tsil (silicate sublimation temperature, K) must not be 0", 0), 0u);
+}
+
 }  // namespace
 }  // namespace qv

@@ -97,6 +97,7 @@ protected:
         fs::create_directories(dir);
         qvgen::write_ssp_tables(dir.string());
         qvgen::write_grain_tables(dir.string(), false);
+        qvgen::write_solver_settings(dir.string());
         qvgen::write_histories(dir.string());
         fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
         // The program finds its data folder from the path by which it is started.

@@ -30,6 +30,7 @@ std::string write_example_model(const std::string& model, const std::string& dat
     std::filesystem::create_directories(data_dir);
     qvgen::write_ssp_tables(data_dir);
     qvgen::write_grain_tables(data_dir, false);
+    qvgen::write_solver_settings(data_dir);
     const std::string here = std::filesystem::current_path().string();
     qvgen::write_histories(here);
     // The generator names the history after the example model.

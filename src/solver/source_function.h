@@ -1,0 +1,28 @@
+// The source function of the cloud solver's dust: at every grid point and
+// frequency, the light scattered by the 20 grain species plus their thermal
+// emission, over their total extinction, times 1e20. Big grains emit as
+// blackbodies at their equilibrium temperature; with modname::flutmc, grains of
+// radius at most 0.01 micron emit from their temperature distribution
+// (glopdittau), computed in the mean intensity of the point.
+//
+// Only polar angle 1 is computed; the other angles hold its values. The Planck
+// function's frequency factors are kept per grid frequency, and the
+// distributions reuse their field-independent work between points (PditPlan).
+#pragma once
+
+namespace qv {
+
+struct Run;
+
+// Fills sarr (direction 0, Stokes component 1; every other element 0) from jarr,
+// tarr, sigarr and the efficiency tables, and appends the line
+// " Source function Check: " with the sum of sarr and 0.0 (2G15.5) to the solver
+// log globals::outlog (also on standard output when verbose is 1).
+void gens(Run& run);
+
+// The emission term of small grain k at frequency nu (1..54) from the
+// distribution left in glopdittau: qaarr(nu, k) 1e20 times the trapezoid over
+// the temperature levels of B_nu(T) dP/dT.
+float aapiccolo(Run& run, int k, int nu);
+
+}  // namespace qv
