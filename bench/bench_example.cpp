@@ -33,6 +33,7 @@ void BM_ExampleRun(benchmark::State& state) {
     fs::current_path(dir);
     qvgen::write_ssp_tables(dir.string());
     qvgen::write_grain_tables(dir.string(), false);
+    qvgen::write_solver_settings(dir.string());  // the clouds' solves read them
     qvgen::write_histories(dir.string());
     {
         std::ofstream par("example.par");
