@@ -94,6 +94,20 @@ void shape_factor(SolverState& g) {
     if (d != 0.0f) g.shafac = n / d;
 }
 
+namespace {
+
+void push(SolverLines& log, std::vector<std::string> records) {
+    for (std::string& l : records) log.push_back(std::move(l));
+}
+
+[[noreturn]] void no_depth(float tau) {
+    throw Stop(std::vector<std::string>{
+        fio::list_line({" optical depth of the dust at the reference wavelength =", tau}),
+        " the dust has no optical depth there: no density gives TAUE"});
+}
+
+}  // namespace
+
 void normalise_density(Run& run, SolverLines& log) {
     SolverState& g = run.globals;
     if (!(g.taue > 0.0f))
@@ -101,13 +115,19 @@ void normalise_density(Run& run, SolverLines& log) {
                                             " TAUE, the optical depth of the cloud, must be positive"});
     g.rho1 = 1.0f;
     const float tau = taurad_reference(run);
-    if (!(tau > 0.0f) || !std::isfinite(tau))
-        throw Stop(std::vector<std::string>{
-            fio::list_line({" optical depth of unit density =", tau}),
-            " the dust has no optical depth at the reference wavelength: no density gives TAUE"});
+    if (!(tau > 0.0f) || !std::isfinite(tau)) no_depth(tau);
     g.rho1 = g.taue / tau;
-    for (std::string& l : fio::write_records("(/'Pongo RHO1 = ',G15.4)", {g.rho1}))
-        log.push_back(std::move(l));
+    push(log, fio::write_records("(/'Pongo RHO1 = ',G15.4)", {g.rho1}));
+}
+
+void renormalise_density(Run& run, SolverLines& log) {
+    SolverState& g = run.globals;
+    const float tau = taurad_reference(run);
+    push(log, fio::write_records("(/'TAUE = ',G15.4,'a ',F10.3,' micron')", {tau, g.altau}));
+    if (!(tau > 0.0f) || !std::isfinite(tau)) no_depth(tau);
+    g.rho1 = g.rho1 * g.taue / tau;
+    push(log, fio::write_records("(/'Pongo RHO1 = ',G15.4)", {g.rho1}));
+    genrho(g);
 }
 
 }  // namespace qv

@@ -52,4 +52,11 @@ void shape_factor(SolverState& g);
 // without optical depth, stops the run.
 void normalise_density(Run& run, SolverLines& log);
 
+// The renormalisation after a pass of the initial temperature loop, when the
+// inner edges may have moved out: tau = taurad_reference, logged as
+// "TAUE = " with altau; rho1 = rho1 taue/tau, logged as "Pongo RHO1 = ";
+// genrho. Dust without optical depth left (every species sublimated out to
+// rmax) stops the run instead of an infinite density.
+void renormalise_density(Run& run, SolverLines& log);
+
 }  // namespace qv

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
 
 #include "core/run.h"
 #include "dust/cirrus_emission.h"
@@ -76,7 +77,9 @@ std::array<float, NNU> source_light(Run& run, float r, float ct) {
 // The total mean intensity at grid point (ir, ict) on the grid.
 std::array<float, NNU> field_light(const SolverState& g, int ir, int ict) {
     std::array<float, NNU> j{};
-    for (int k = 0; k < NNU; ++k) j[k] = g.jarr(ir, ict, k + 1, 0);
+    const float* p = g.jarr.ptr(ir, ict, 1, 0);
+    const std::ptrdiff_t stride = g.jarr.ptr(ir, ict, 2, 0) - p;
+    for (int k = 0; k < NNU; ++k) j[k] = p[k * stride];
     return j;
 }
 

@@ -1,6 +1,7 @@
 // Opacities and the direct field of the cloud solver.
 #include "solver/opacities.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -21,8 +22,13 @@ constexpr int NSP = kSolverNsp;
 // equatorial symmetry, 0 without it; v(ir, ict, j) for j = lo..hi.
 void mirror(const SolverState& g, FArray<float, 3>& v, int nr, int nct, int lo, int hi) {
     for (int j = lo; j <= hi; ++j)
-        for (int ict = g.nctmez + 1; ict <= nct; ++ict)
-            for (int ir = 1; ir <= nr; ++ir) v(ir, ict, j) = g.simequ ? v(ir, 25 - ict, j) : 0.0f;
+        for (int ict = g.nctmez + 1; ict <= nct; ++ict) {
+            float* dst = v.col(ict, j);
+            if (g.simequ)
+                std::copy_n(v.col(25 - ict, j), nr, dst);
+            else
+                std::fill_n(dst, nr, 0.0f);
+        }
 }
 
 }  // namespace
@@ -54,26 +60,33 @@ void genalf(Run& run, int mode) {
                 pah[nu - 1] = sigma_pah_c(lam) * p.nc1 * 4836.0f * p.xx / run.taumix.dsug / 1.673e-24f;
         }
     }
-    for (int nu = 1; nu <= NNU; ++nu) {
-        for (int ict = 1; ict <= m; ++ict)
-            for (int ir = 1; ir <= NR; ++ir) {
-                float a = 0.0f;
-                for (int k = 1; k <= NSP; ++k) a += g.qearr(nu, k) * g.sigarr(ir, ict, k) / 1e20f;
-                if (pah[nu - 1] != 0.0f) a += pah[nu - 1] * g.rhoarr(ir, ict);
-                g.alfarr(ir, ict, nu) = a;
+    // The grains' sum over the species in their order, a column of radii at a time.
+    for (int nu = 1; nu <= NNU; ++nu)
+        for (int ict = 1; ict <= m; ++ict) {
+            float* a = g.alfarr.col(ict, nu);
+            for (int ir = 0; ir < NR; ++ir) a[ir] = 0.0f;
+            for (int k = 1; k <= NSP; ++k) {
+                const float qe = g.qearr(nu, k);
+                const float* sig = g.sigarr.col(ict, k);
+                for (int ir = 0; ir < NR; ++ir) a[ir] += qe * sig[ir] / 1e20f;
             }
-    }
+            if (pah[nu - 1] != 0.0f) {
+                const float* rho = g.rhoarr.col(ict);
+                for (int ir = 0; ir < NR; ++ir) a[ir] += pah[nu - 1] * rho[ir];
+            }
+        }
     mirror(g, g.alfarr, NR, NCT, 1, NNU);
 }
 
 void gentau(Run& run) {
     SolverState& g = run.globals;
+    const float* r = g.rarr.data();
     for (int nu = 1; nu <= NNU; ++nu)
         for (int ict = 1; ict <= g.nctmez; ++ict) {
-            g.tauarr(1, ict, nu) = 0.0f;
-            for (int ir = 2; ir <= NR; ++ir)
-                g.tauarr(ir, ict, nu) = g.tauarr(ir - 1, ict, nu) + 0.5f * (g.rarr(ir) - g.rarr(ir - 1)) *
-                                                                        (g.alfarr(ir - 1, ict, nu) + g.alfarr(ir, ict, nu));
+            const float* a = g.alfarr.col(ict, nu);
+            float* t = g.tauarr.col(ict, nu);
+            t[0] = 0.0f;
+            for (int i = 1; i < NR; ++i) t[i] = t[i - 1] + 0.5f * (r[i] - r[i - 1]) * (a[i - 1] + a[i]);
         }
     mirror(g, g.tauarr, NR, NCT, 1, NNU);
 }
@@ -84,20 +97,24 @@ void genjn(Run& run) {
     const float pi4 = 4.0f * 3.141593f;
     for (int nu = 1; nu <= NNU; ++nu) {
         const float lf = g.lfarr(nu);
-        for (int ict = 1; ict <= nct; ++ict)
+        for (int ict = 1; ict <= nct; ++ict) {
+            const float* tau = g.tauarr.col(ict, nu);
+            float* jn = g.jnarr.col(ict, nu);
+            float* j[3] = {g.jarr.col(ict, nu, 0), g.jarr.col(ict, nu, 1), g.jarr.col(ict, nu, 2)};
+            const float* jd[3] = {g.jdarr.col(ict, nu, 0), g.jdarr.col(ict, nu, 1), g.jdarr.col(ict, nu, 2)};
             for (int ir = 1; ir <= NR; ++ir) {
-                const float jn = ajn(run, g.rarr(ir), g.ctarr(ict), lf) * std::exp(-g.tauarr(ir, ict, nu));
-                g.jnarr(ir, ict, nu) = jn;
-                g.jarr(ir, ict, nu, 0) = g.jdarr(ir, ict, nu, 0) + jn;
-                for (int d = 1; d <= 2; ++d)
-                    g.jarr(ir, ict, nu, d) = g.jdarr(ir, ict, nu, d) + 0.25f * (pi4 * jn) / g.omespi(d);
+                const int i = ir - 1;
+                const float v = ajn(run, g.rarr(ir), g.ctarr(ict), lf) * std::exp(-tau[i]);
+                jn[i] = v;
+                j[0][i] = jd[0][i] + v;
+                for (int d = 1; d <= 2; ++d) j[d][i] = jd[d][i] + 0.25f * (pi4 * v) / g.omespi(d);
             }
+        }
         if (g.simsfe)
-            for (int ict = 2; ict <= NCT; ++ict)
-                for (int ir = 1; ir <= NR; ++ir) {
-                    g.jnarr(ir, ict, nu) = g.jnarr(ir, 1, nu);
-                    for (int d = 0; d <= 2; ++d) g.jarr(ir, ict, nu, d) = g.jarr(ir, 1, nu, d);
-                }
+            for (int ict = 2; ict <= NCT; ++ict) {
+                std::copy_n(g.jnarr.col(1, nu), NR, g.jnarr.col(ict, nu));
+                for (int d = 0; d <= 2; ++d) std::copy_n(g.jarr.col(1, nu, d), NR, g.jarr.col(ict, nu, d));
+            }
     }
 }
 

@@ -34,6 +34,31 @@ float level_integral(const TemperatureDistribution& td, const PlanckNu& pn) {
     return 0.5f * s;
 }
 
+// Trapezoid widths of the frequency integral, nu_{k+1} - nu_{k-1} (one-sided at
+// the ends).
+std::array<float, NNU> frequency_widths(const SolverState& g) {
+    std::array<float, NNU> nu{}, w{};
+    for (int k = 0; k < NNU; ++k) nu[k] = std::pow(10.0f, g.lfarr(k + 1));
+    for (int k = 1; k < NNU - 1; ++k) w[k] = nu[k + 1] - nu[k - 1];
+    w[0] = nu[1] - nu[0];
+    w[NNU - 1] = nu[NNU - 1] - nu[NNU - 2];
+    return w;
+}
+
+// Whether the emission e of a small grain, integrated over frequency, lies
+// within a factor 2 of what it absorbs, qa 1e20 J (a grain in no light counts
+// as balanced).
+bool balanced(const std::array<float, NNU>& w, const float* qa, const float* j, int jstride, const float* e) {
+    float emitted = 0.0f, absorbed = 0.0f;
+    for (int nu = 0; nu < NNU; ++nu) {
+        const float wn = w[nu] * 1e-20f;  // keeps the sums well inside the 4-byte range
+        emitted += wn * e[nu];
+        absorbed += wn * (qa[nu] * 1e20f * j[nu * jstride]);
+    }
+    if (!(absorbed > 0.0f)) return true;
+    return emitted >= 0.5f * absorbed && emitted <= 2.0f * absorbed;
+}
+
 bool small_grain(const Run& run, int k) { return run.taumix.agra(k) <= 0.01f && run.modname.flutmc; }
 
 }  // namespace
@@ -50,6 +75,7 @@ void gens(Run& run) {
 
     std::array<PlanckNu, NNU> pn{};
     for (int nu = 1; nu <= NNU; ++nu) pn[nu - 1] = planck_nu(g.lfarr(nu));
+    const std::array<float, NNU> w = frequency_widths(g);
 
     // Polar angle 1; the others are copies.
     std::array<float, NNU> e{};
@@ -67,6 +93,13 @@ void gens(Run& run) {
                 td.igra = k;
                 glopdittau::pdit(run);
                 for (int nu = 0; nu < NNU; ++nu) e[nu] = qa[nu] * level_integral(td, pn[nu]) * 1e20f;
+                // The 150 levels between 0.5 and 4000 K are too coarse for a
+                // grain whose heating photons are smaller than its level gaps (a
+                // few 0.001 micron and up, near equilibrium in a strong field):
+                // its distribution then emits far from what it absorbs. Such a
+                // grain emits at its equilibrium temperature instead.
+                if (g.tarr(ir, 1, k) > 0.0f && !balanced(w, qa, j, jstride, e.data()))
+                    for (int nu = 0; nu < NNU; ++nu) e[nu] = qa[nu] * 1e20f * planck_at(pn[nu], g.tarr(ir, 1, k));
             } else {
                 const float t = g.tarr(ir, 1, k);
                 for (int nu = 0; nu < NNU; ++nu) e[nu] = qa[nu] * 1e20f * planck_at(pn[nu], t);
@@ -81,17 +114,20 @@ void gens(Run& run) {
         }
     }
 
-    // Normalise by the total extinction of the point.
-    for (int nu = 1; nu <= NNU; ++nu) {
-        const float* qe = g.qearr.ptr(nu, 1);
-        const int qstride = static_cast<int>(g.qearr.ptr(nu, 2) - qe);
-        for (int ict = 1; ict <= NCT; ++ict)
-            for (int ir = 1; ir <= NR; ++ir) {
-                float d = 0.0f;
-                for (int k = 1; k <= NSP; ++k) d += g.sigarr(ir, ict, k) * qe[(k - 1) * qstride];
-                g.sarr(ir, ict, nu) = d > 0.0f ? g.sarr(ir, ict, nu) / d : 0.0f;
+    // Normalise by the total extinction of the point (the sum over the species
+    // in their order, formed for a column of radii at a time).
+    std::array<float, NR> d{};
+    for (int nu = 1; nu <= NNU; ++nu)
+        for (int ict = 1; ict <= NCT; ++ict) {
+            d.fill(0.0f);
+            for (int k = 1; k <= NSP; ++k) {
+                const float qe = g.qearr(nu, k);
+                const float* sig = g.sigarr.col(ict, k);
+                for (int ir = 0; ir < NR; ++ir) d[ir] += sig[ir] * qe;
             }
-    }
+            float* sa = g.sarr.col(ict, nu);
+            for (int ir = 0; ir < NR; ++ir) sa[ir] = d[ir] > 0.0f ? sa[ir] / d[ir] : 0.0f;
+        }
 
     // The check sum over every element, in storage order.
     float c = 0.0f;

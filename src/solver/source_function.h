@@ -3,7 +3,11 @@
 // emission, over their total extinction, times 1e20. Big grains emit as
 // blackbodies at their equilibrium temperature; with modname::flutmc, grains of
 // radius at most 0.01 micron emit from their temperature distribution
-// (glopdittau), computed in the mean intensity of the point.
+// (glopdittau), computed in the mean intensity of the point. A distribution
+// whose emission, integrated over frequency, is not within a factor 2 of the
+// power the grain absorbs (its 150 levels from 0.5 to 4000 K too coarse for its
+// heating photons: grains of some 0.005 micron and up in a strong field, near
+// equilibrium) is not used: that grain emits at its equilibrium temperature.
 //
 // Only polar angle 1 is computed; the other angles hold its values. The Planck
 // function's frequency factors are kept per grid frequency, and the

@@ -6,7 +6,6 @@
 
 #include "core/console.h"
 #include "core/run.h"
-#include "core/stop.h"
 #include "io/format.h"
 #include "io/textfile.h"
 #include "numerics/quadrature.h"
@@ -163,15 +162,7 @@ void tutto(Run& run, int mode, const TuttoOptions& opt) {
         d.both({fio::list_line({it})});
         d.opacities_and_direct_field(mode);
         gent(run, true);
-        const float tau = d.tau_at(lf_ref);
-        d.log_tau(tau, g.altau);
-        if (!(tau > 0.0f))
-            throw Stop(std::vector<std::string>{
-                fio::list_line({" TAUE =", tau, "after pass", it}),
-                " every grain species has sublimated: no density gives the optical depth TAUE"});
-        g.rho1 = g.rho1 * g.taue / tau;
-        d.to_log("(/'Pongo RHO1 = ',G15.4)", {g.rho1});
-        genrho(g);
+        renormalise_density(run, log);
         if (!g.agflag) break;
         if (it == max_passes)
             d.both({fio::list_line({" Warning: grains still sublimating after", max_passes,

@@ -158,6 +158,36 @@ TEST(SolverGeometry, DensityNormalisedToTaueOnBothSidesOfTheOldThreshold) {
     }
 }
 
+TEST(SolverGeometry, RenormalisationHoldsTaueWhenEdgesMoveOut) {
+    SolverRun s;
+    s.sphere(1e17f, 1e19f);
+    s.g.taue = 2.0f;
+    SolverLines log;
+    normalise_density(s.run, log);
+    genrho(s.g);
+    const float rho_before = s.g.rho1;
+    // The graphite species sublimate out to 3e18 cm: less dust along the ray.
+    for (int k = 1; k <= 10; ++k)
+        for (int i = 1; i <= kSolverNct; ++i) s.g.rsgra(i, 1 + k) = 3e18f;
+    const float tau_moved = taurad_reference(s.run);
+    log.clear();
+    renormalise_density(s.run, log);
+    EXPECT_GT(s.g.rho1, rho_before);
+    EXPECT_NEAR(d(taurad_reference(s.run)), 2.0, 2e-5);
+    EXPECT_EQ(s.g.rhoarr(7, 19), s.g.rho1);  // the grid follows the new density
+    const std::vector<std::string> expected = {
+        "", fio::write_line("('TAUE = ',G15.4,'a ',F10.3,' micron')", {tau_moved, 1.0f}),
+        "", fio::write_line("('Pongo RHO1 = ',G15.4)", {s.g.rho1})};
+    EXPECT_EQ(log, expected);
+    EXPECT_EQ(log[1].substr(0, 7), "TAUE = ");
+    EXPECT_EQ(log[1].substr(22), "a      1.000 micron");
+
+    // Every species sublimated out to the outer radius: a stop, not an infinite density.
+    for (int k = 1; k <= 20; ++k)
+        for (int i = 1; i <= kSolverNct; ++i) s.g.rsgra(i, 1 + k) = s.g.rmax;
+    EXPECT_THROW(renormalise_density(s.run, log), Stop);
+}
+
 TEST(SolverGeometry, NormalisationRefusesWhatNoDensityCanGive) {
     {
         SolverRun s;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "solver/dusty_sphere_fixture.h"
+#include "solver/solver_fixture.h"
 
 namespace qv {
 namespace {
@@ -39,6 +40,19 @@ TEST(SublimationRadius, FollowsTheGreyBalance) {
     // radii holds to 10^0.01, 2.3 %.
     EXPECT_NEAR(r[1] / r[0], 0.1, 0.1 * 0.025) << "sqrt(L)";
     EXPECT_NEAR(r[2] / r[0], 2.25, 2.25 * 0.025) << "Tsub^-2";
+}
+
+// The grey grain tables of the data generator give the same radius through the
+// efficiency tables of the solve (Qsca 1e-6 does not heat).
+TEST(SublimationRadius, GreyGrainTablesFollowTheBalance) {
+    DustySphere s;
+    s.tables(test::grey_grain_dir());
+    for (int k : {1, 10, 11, 20}) EXPECT_NEAR(s.g.qaarr(30, k), 1.0f, 1e-5f) << k;
+    s.source(1e46);
+    for (int k : {1, 11}) {
+        const double rs = rsub(s.run, s.g.ctarr(1), k, s.g.tsgra, kSolverNsp, s.g.al46tru);
+        EXPECT_NEAR(rs / test::grey_radius(1e46, s.g.tsgra(k)), 1.0, 0.05) << k;
+    }
 }
 
 TEST(SublimationRadius, UnbracketedRootStops) {

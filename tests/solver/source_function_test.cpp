@@ -127,6 +127,36 @@ TEST_F(SmallGrains, EmissionOfTheDistributionMatchesTheAbsorbedPower) {
         EXPECT_EQ(g.yfluarr(nu), std::log10(g.jarr(kSolverNr, 1, nu, 0) + 1.1754944e-37f));
 }
 
+// An 0.008 micron grain near equilibrium at some 300 K in this field has level
+// gaps (the 150 levels from 0.5 to 4000 K) larger than its heating photons: its
+// distribution emits a small fraction of what it absorbs. Such a grain emits
+// at its equilibrium temperature, as with flutmc off; the 10 A grain keeps its
+// distribution.
+TEST_F(SmallGrains, UnbalancedDistributionGivesWayToTheEquilibriumTemperature) {
+    s.run.taumix.agra(2) = 0.05f;
+    s.run.modname.flutmc = false;
+    gens(s.run);
+    const FArray<float, 3> off = s.g.sarr;
+    s.run.modname.flutmc = true;
+    gens(s.run);
+    EXPECT_NE(s.g.sarr.storage(), off.storage()) << "the 10 A grain emits from its distribution";
+
+    s.run.taumix.agra(1) = 0.008f;
+    s.tables(test::solver_plane_dir());
+    s.run.modname.flutmc = false;
+    s.initial_loop();
+    gens(s.run);
+    const FArray<float, 3> off8 = s.g.sarr;
+    s.run.modname.flutmc = true;
+    gens(s.run);
+    EXPECT_EQ(s.g.sarr.storage(), off8.storage());
+    // The last distribution (species 1 at radius 40) and why it was not used.
+    const double emitted = integral([&](int nu) { return static_cast<double>(aapiccolo(s.run, 1, nu)); });
+    const double absorbed = integral(
+        [&](int nu) { return static_cast<double>(s.g.qaarr(nu, 1)) * 1e20 * static_cast<double>(s.g.jarr(kSolverNr, 1, nu, 0)); });
+    EXPECT_LT(emitted, 0.5 * absorbed);
+}
+
 TEST_F(SmallGrains, OnlyWithTheSwitchAndUpToTheLimitRadius) {
     // Species 2, exactly at the limit radius, is the only candidate small grain.
     // Sublimated everywhere, as a big grain it would only scatter; as a small
