@@ -404,6 +404,11 @@ void inppar(Run& run) {
         gp.rmsr0_flag = true;
         gp.rcloud = -gp.rcloud;
     }
+    // The cloud emulator takes the clouds' radius in pc among its inputs; a
+    // ratio of radii in its place would give it a meaningless input.
+    if (gp.rmsr0_flag && (p.annflag == 1 || p.annflag == 3))
+        throw Stop(fio::list_line({"FATAL ERROR - annflag=", p.annflag,
+                                   "(cloud emulator) needs rcloud in pc: rcloud<0 (means -rmax/rmin) cannot be used"}));
 }
 
 }  // namespace parametri

@@ -2,7 +2,9 @@
 // Stages take the Run (or the records they use) by reference.
 #pragma once
 
+#include <array>
 #include <functional>
+#include <vector>
 
 #include "clouds/cloud_types.h"
 #include "clouds/co_lines.h"
@@ -83,6 +85,12 @@ struct Run {
     // Called by the driver after each stage with its name (a seam for timing
     // the stages; unset in a normal run).
     std::function<void(const char* stage)> stage_done;
+
+    // The cloud solver and the cloud emulator as the clouds' dust emission calls
+    // them (seams for tests; unset in a normal run: tutto and ann_quelvo_mc_only).
+    std::function<void(Run&, int mode)> cloud_solver;
+    std::function<void(Run&, std::array<int, 2> arch, const std::vector<float>& x, bool write_tmp)>
+        cloud_emulator;
 };
 
 // The run log <name_res>.out.

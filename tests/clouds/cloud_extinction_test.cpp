@@ -335,19 +335,5 @@ TEST(CloudModel, TheRebinnedSpectrumDoesNotDependOnEarlierSearches) {
     }
 }
 
-TEST(CloudModel, CloudDustEmissionIsNotComputedYet) {
-    CloudRun c(kTb, kWave);
-    c.run.parametri.emiflag = true;
-    pallanolt96(c.run, kPm, 0.02f);
-    for (float x : c.run.glopalla.lumdus.storage()) EXPECT_EQ(x, 0.0f);
-    EXPECT_EQ(c.run.glopalla.lumdusbol30, 0.0f);
-    std::vector<std::string> files;
-    for (const auto& e : std::filesystem::directory_iterator(c.tmp.path()))
-        files.push_back(e.path().filename().string());
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"m.out", "m.par"}));
-    for (const auto& l : c.log_added()) EXPECT_EQ(l.find("Rsubl="), std::string::npos);
-}
-
 }  // namespace
 }  // namespace qv

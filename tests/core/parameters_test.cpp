@@ -377,6 +377,28 @@ TEST_F(Params, EmulatorSwitchTakesItsFourValues) {
     }
 }
 
+// The cloud emulator's input is a radius in pc, which a ratio of radii cannot give.
+TEST_F(Params, CloudEmulatorRefusesCloudsGivenByARatioOfRadii) {
+    for (int v : {0, 1, 2, 3}) {
+        const std::string text =
+            test::MainKeys().set("annflag", std::to_string(v)).set("rcloud", "-50").set("mcloud", "-10").text();
+        run.glopalla.rmsr0_flag = false;  // as in a fresh run
+        if (v == 1 || v == 3) {
+            auto lines = stop_lines(text);
+            ASSERT_EQ(lines.size(), 1u) << v;
+            EXPECT_EQ(lines[0].rfind(" FATAL ERROR - annflag=", 0), 0u) << lines[0];
+            EXPECT_NE(lines[0].find("(cloud emulator) needs rcloud in pc"), std::string::npos) << lines[0];
+        } else {
+            read(text);
+            EXPECT_TRUE(run.glopalla.rmsr0_flag) << v;
+        }
+        // With a radius in pc every value is taken.
+        run.glopalla.rmsr0_flag = false;
+        read(test::MainKeys().set("annflag", std::to_string(v)).set("rcloud", "50").text());
+        EXPECT_EQ(run.parametri.annflag, v);
+    }
+}
+
 TEST_F(Params, SectionsInAnyOrder) {
     read("LVG\nz_lvg     0.\nSSP\n1 x\n" + test::MainKeys().text());
     EXPECT_FLOAT_EQ(run.parametri.tgal, 13.0f);
