@@ -198,10 +198,12 @@ TEST_F(ExampleEmulator, SpectraFilesLoadAsNineNumbersAndCarryTheEmulatedCirrus) 
             if (std::string(suffix) == "spe") EXPECT_NEAR(area, lcir, 0.03 * lcir);
         }
     }
-    // annflag 3 treats the cirrus as 2 does.
+    // annflag 3 treats the cirrus as 2 does; only the clouds' emission that
+    // heats it differs (emulated against solved), by far less than 1 %.
     const Table a = load_spectrum((dir / "ann2.spe").string()), b = load_spectrum((dir / "ann3.spe").string());
     ASSERT_EQ(a.rows.size(), b.rows.size());
-    for (std::size_t i = 0; i < a.rows.size(); ++i) EXPECT_EQ(a.rows[i][1], b.rows[i][1]) << "row " << i + 1;
+    for (std::size_t i = 0; i < a.rows.size(); ++i)
+        EXPECT_NEAR(a.rows[i][1], b.rows[i][1], 2e-3 * a.rows[i][1]) << "row " << i + 1;
 }
 
 TEST_F(ExampleEmulator, GeometryWithoutANetworkHasNoCirrusEmission) {
