@@ -23,7 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kSmaller = {"emiflag=1", "pahflag=0", "zddiff=0.5", "zdstar=0.5", "nlf=60"};
+// Without the HII regions, whose lines leave the energy budget for the pan file.
+const std::vector<std::string> kSmaller = {"emiflag=1", "pahflag=0", "hiiflag=0", "zddiff=0.5", "zdstar=0.5", "nlf=60"};
 const std::vector<std::string> kSuffixes = {"spe", "0", "45", "70", "80", "90"};
 
 std::vector<double> numbers(const std::string& text) {

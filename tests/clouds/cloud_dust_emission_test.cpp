@@ -304,7 +304,12 @@ TEST(CloudDustEmissionSolver, OneCallPerTypeWithStarsAndAFractionAndTheWeightedS
                   treated.empty() ? (std::vector<std::string>{"m.out", "m.par"})
                                   : (std::vector<std::string>{"m.out", "m.par", test_stem() + ".MAP"}));
         const auto out = c.cc.out_lines();
-        EXPECT_EQ(out.size(), 2u);
+        std::string all;
+        for (const auto& l : out) all += l + "\n";
+        // The stage's two lines, then the CO step's: this par file has no LVG section.
+        ASSERT_EQ(out.size(), 4u) << all;
+        EXPECT_EQ(lines_starting(out, " Key LVG not found in file m.par").size(), 1u) << all;
+        EXPECT_EQ(out[3], " no LVG calculation") << all;
         EXPECT_EQ(lines_starting(out, " seed=").size(), 1u);
         EXPECT_EQ(lines_starting(out, " scratch files " + test_stem()).size(), 1u);
     }
@@ -378,6 +383,7 @@ TEST(CloudDustEmissionSolver, TwoRunsInOneFolderKeepTheirOwnScratchFilesAndResul
     second.modname.name = second.modname.name_res = "m2";
     for (float& x : second.mc_righe.ldentro_arr.storage()) x *= 3.0f;
     test::write_text("m2.out", test::kLogHead + "\n");
+    test::write_text("m2.par", test::read_text("m.par"));  // the CO step reads the model's par file
 
     // Each run alone.
     auto alone = [&](const qv::Run& src, const std::string& res) {

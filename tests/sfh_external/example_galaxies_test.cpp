@@ -60,8 +60,7 @@ protected:
         return run_command("cd '" + dir.path().string() + "' && ./quelvo " + args + " 2>&1", &out);
     }
     void SetUp() override {
-        qvgen::write_ssp_tables(dir.path().string());
-        qvgen::write_grain_tables(dir.path().string(), false);
+        qvgen::write_example_data(dir.path().string());
         qvgen::write_external_galaxy(GetParam().kind, dir.path().string());
         fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/" + GetParam().model + ".par",
                       dir.path() / (std::string(GetParam().model) + ".par"));
@@ -108,9 +107,9 @@ TEST_P(ExampleGalaxy, RunsToItsSpectraWithTheEnergyBudgetClosed) {
         EXPECT_NEAR(present, after(lines, " SFR tot a Tgal="), 1e-5 * present);
     }
 
-    // Energy: what leaves the galaxy and what the clouds absorb (their own
-    // emission is not computed) is the starlight, within the margins of the
-    // standard example; the cirrus re-emits what it absorbs.
+    // Energy: what leaves the galaxy (the clouds re-emit what they absorb) is
+    // the starlight, within the margins of the standard example; the cirrus
+    // re-emits what it absorbs.
     std::size_t k = 0;
     while (k < lines.size() && lines[k] != " ncloud,lumdus,lprima-ldopo,lprima,ldopo") ++k;
     ASSERT_LT(k + 1, lines.size());
@@ -118,7 +117,8 @@ TEST_P(ExampleGalaxy, RunsToItsSpectraWithTheEnergyBudgetClosed) {
     ASSERT_EQ(c.size(), 5u);
     const double e1 = after(lines, " L stars unextincted = ");
     const double out_in = after(lines, " Output energy / Input (stars) energy");
-    EXPECT_NEAR(out_in + c[0] * c[2] / e1, 1.0, 0.05);
+    EXPECT_GT(c[0] * c[2] / e1, 0.0);
+    EXPECT_NEAR(out_in, 1.0, 0.05);
     const double cirrus = after(lines, " Energy emitted by cirrus / Energy absorbed by cirrus");
     EXPECT_GT(cirrus, 0.8);
     EXPECT_LT(cirrus, 1.05);
@@ -164,8 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 // export's rows at tgal hold the present rate of the galaxy run with istarfo 4.
 TEST(TavExport, IstarfoFiveEndsTheRunAfterItsExport) {
     TempDir dir;
-    qvgen::write_ssp_tables(dir.path().string());
-    qvgen::write_grain_tables(dir.path().string(), false);
+    qvgen::write_example_data(dir.path().string());
     qvgen::write_external_galaxy("tav", dir.path().string());
     fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/tav42.par", dir.path() / "tav42.par");
     fs::create_symlink(bin_path("quelvo"), dir.path() / "quelvo");
