@@ -272,14 +272,47 @@ void prepare_field(Run& run) {
 // ---------------------------------------------------------------------------
 // giroy.
 
+namespace {
+
+bool field_ready(const Run& run) {
+    const CirrusFieldWork& w = run.cirrus.field;
+    return w.ready && w.nlf == run.glopalla.nlf && w.ndr == run.remind.ndr && w.nthe == run.glocold.nthearr &&
+           w.nphi == run.glocold.nphiarr;
+}
+
+}  // namespace
+
+std::size_t read_cached_columns(Run& run) {
+    if (!field_ready(run)) prepare_field(run);
+    CirrusRun& cr = run.cirrus;
+    CirrusFieldWork& w = cr.field;
+    if (run.parametri.igeo == 0 || run.parametri.intrho_w_r != 2) return 0;
+    const float n0 = cr.N0;
+    std::size_t q = 0;
+    float rec = 0.0f;
+    for (; q < w.column.size() && cr.cache.read_pair(rec); ++q) w.column[q] = rec * n0;
+    return q;
+}
+
+void write_cached_columns(Run& run) {
+    CirrusRun& cr = run.cirrus;
+    if (run.parametri.igeo == 0 || run.parametri.intrho_w_r != 1) return;
+    const float n0 = cr.N0;
+    for (float col : cr.field.column) cr.cache.write_pair(col / n0);
+}
+
 void giroy(Run& run) {
+    const std::size_t given = read_cached_columns(run);
+    field_at_target(run, given);
+    write_cached_columns(run);
+}
+
+void field_at_target(Run& run, std::size_t given) {
     CirrusRun& cr = run.cirrus;
     CirrusGrid& g = run.glocold;
     CirrusCell& cell = cr.cell;
     CirrusFieldWork& w = cr.field;
-    if (!w.ready || w.nlf != run.glopalla.nlf || w.ndr != run.remind.ndr || w.nthe != g.nthearr ||
-        w.nphi != g.nphiarr)
-        prepare_field(run);
+    if (!field_ready(run)) prepare_field(run);
     const int nlf = w.nlf, ndr = w.ndr, nthe = w.nthe, nphi = w.nphi;
     const int nt = nthe - 1, np = nphi - 1;
     const int it = cell.it, jt = cell.jt;
@@ -305,33 +338,22 @@ void giroy(Run& run) {
         own_cell_d2(g.rarr(it - 1), g.rarr(it), g.thearr(jt - 1), g.thearr(jt), rt, cell.thetat);
     w.d2[(static_cast<std::size_t>(it - 2) * np) * nt + (jt - 2)] = d2own;
 
-    // 2. Columns, one cache record per pair in the visiting order (none for igeo 0).
+    // 2. Columns of the pairs not read from the cache (none for igeo 0).
     const double t1 = con.cpu_seconds();
     if (p.igeo == 0) {
         for (std::size_t k = 0; k < w.d2.size(); ++k) w.column[k] = std::sqrt(w.d2[k]) * cr.rhou;
-    } else {
-        const protrco::ColumnGrid cg = protrco::column_grid(run);
-        const int mode = p.intrho_w_r;
-        const float n0 = cr.N0;
-        IntrhoCache& cache = cr.cache;
-        q = 0;
-        for (int is = 2; is <= ndr; ++is) {
-            const float rs = w.rs[is - 2];
-            for (int ks = 2; ks <= nphi; ++ks) {
-                const double sp = g.sin_phic(ks), cp = g.cos_phic(ks);
-                for (int js = 2; js <= nthe; ++js, ++q) {
-                    float col = 0.0f, rec = 0.0f;
-                    if (mode == 2 && cache.read_pair(rec)) {
-                        col = rec * n0;
-                    } else {
-                        col = protrco::intrho_sc(cg, run.protrco, rt, sin_tt, cos_tt, rs, g.sin_thec(js),
-                                                 g.cos_thec(js), sp, cp);
-                        if (mode == 1) cache.write_pair(col / n0);
-                    }
-                    w.column[q] = col;
-                }
-            }
-        }
+    } else if (given < w.column.size()) {
+        protrco::PairSources src;
+        src.nr = ndr - 1;
+        src.np = np;
+        src.nt = nt;
+        src.rs = w.rs.data();
+        src.sin_phi = &g.sin_phic(2);
+        src.cos_phi = &g.cos_phic(2);
+        src.sin_the = &g.sin_thec(2);
+        src.cos_the = &g.cos_thec(2);
+        protrco::target_columns(protrco::column_grid(run), src, rt, sin_tt, cos_tt, given, w.column.data(),
+                                run.protrco);
     }
 
     // 3. The light of every source cell, diluted and attenuated, into the field.

@@ -20,6 +20,7 @@
 // pair.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -105,6 +106,15 @@ float own_cell_d2(float r1, float r2, float a, float b, float rt, float thetat);
 // it on its first call; call it again after changing any of them). A TXY that
 // is negative or not finite stops the run.
 void prepare_field(Run& run);
+
+// giroy in its three steps, for a cell loop that keeps the cache's record
+// order itself: the columns of the current target read from the cache (mode 2;
+// the number read, which may fall short when the file cannot be read on), the
+// field with the columns from `given` on computed, and the columns stored in
+// the cache (mode 1).
+std::size_t read_cached_columns(Run& run);
+void field_at_target(Run& run, std::size_t given);
+void write_cached_columns(Run& run);
 
 }  // namespace cirrus
 }  // namespace qv

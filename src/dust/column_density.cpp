@@ -166,6 +166,23 @@ float intrhoext_sc(const ColumnGrid& g, RayDirection& ray, float rmax, float rt,
     return col * 1000.0f;
 }
 
+void target_columns_scalar(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
+                           double cos_tt, std::size_t first, float* out, RayDirection& ray) {
+    const std::size_t per_r = static_cast<std::size_t>(src.np) * src.nt;
+    const std::size_t n = src.pairs();
+    for (std::size_t q = first; q < n; ++q) {
+        const std::size_t ir = q / per_r, rem = q % per_r;
+        const std::size_t ip = rem / src.nt, ith = rem % src.nt;
+        out[q] = intrho_sc(g, ray, rt, sin_tt, cos_tt, src.rs[ir], src.sin_the[ith], src.cos_the[ith],
+                           src.sin_phi[ip], src.cos_phi[ip]);
+    }
+}
+
+void target_columns(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt, double cos_tt,
+                    std::size_t first, float* out, RayDirection& ray) {
+    target_columns_scalar(g, src, rt, sin_tt, cos_tt, first, out, ray);
+}
+
 namespace {
 inline double dsin(float a) { return std::sin(static_cast<double>(a)); }
 inline double dcos(float a) { return std::cos(static_cast<double>(a)); }

@@ -55,6 +55,33 @@ float intrhoext_sc(const ColumnGrid& g, RayDirection& ray, float rmax, float rt,
                    double cos_tt, float rs, double sin_ts, double cos_ts, double sin_phi,
                    double cos_phi);
 
+// The source cells of the pair loop, by their centres: the radius of each
+// radial index, the sine and cosine of the azimuth of each azimuth index and of
+// the polar angle of each polar index.
+struct PairSources {
+    int nr = 0, np = 0, nt = 0;  // radial, azimuth and polar source cells
+    const float* rs = nullptr;   // nr radii
+    const double* sin_phi = nullptr;
+    const double* cos_phi = nullptr;  // np each
+    const double* sin_the = nullptr;
+    const double* cos_the = nullptr;  // nt each
+    std::size_t pairs() const { return static_cast<std::size_t>(nr) * np * nt; }
+};
+
+// The columns from the target point (radius rt, polar angle with the given sine
+// and cosine, azimuth phi) to every source cell, in the pair loop's visiting
+// order (radial index outermost, then azimuth, then polar): out[q] for q from
+// first to src.pairs() - 1, each as intrho_sc(g, ray, rt, sin_tt, cos_tt, rs,
+// sin_the, cos_the, sin_phi, cos_phi) of its pair, bit for bit. ray ends as the
+// direction of the last pair (untouched when there is none to compute).
+//
+// target_columns takes the vector lanes of the machine when it has them, and
+// the scalar path otherwise; the two give the same bits.
+void target_columns(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt, double cos_tt,
+                    std::size_t first, float* out, RayDirection& ray);
+void target_columns_scalar(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
+                           double cos_tt, std::size_t first, float* out, RayDirection& ray);
+
 }  // namespace protrco
 
 namespace cirrus {
