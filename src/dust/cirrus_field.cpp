@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "core/run.h"
 #include "core/stop.h"
@@ -228,7 +230,7 @@ void prepare_field(Run& run) {
 
     const int nr = ndr - 1, nt = nthe - 1, np = nphi - 1;
     const std::size_t ncell = static_cast<std::size_t>(nr) * nt;
-    w.light.assign(ncell * nlf, 0.0f);
+    std::vector<float> light(ncell * nlf, 0.0f);
     w.dark.assign(ncell, 1);
     w.m_r2.assign(ncell, 0.0);
     w.m_z.assign(ncell, 0.0);
@@ -247,7 +249,7 @@ void prepare_field(Run& run) {
                 if (cr.NORMA(is, js, c) != 0.0f) dark = false;
             w.dark[q] = dark ? 1 : 0;
             if (dark) continue;
-            float* L = w.light.data() + q * nlf;
+            float* L = light.data() + q * nlf;
             for (int k = 0; k < nlf; ++k) {
                 const int i = w.perm[k];
                 float s = 0.0f;
@@ -256,6 +258,7 @@ void prepare_field(Run& run) {
             }
         }
     }
+    w.light = std::make_shared<const std::vector<float>>(std::move(light));
     w.dphi.resize(static_cast<std::size_t>(np));
     w.cos_mean.resize(static_cast<std::size_t>(np));
     for (int ks = 2; ks <= nphi; ++ks) {
@@ -282,29 +285,29 @@ bool field_ready(const Run& run) {
 
 }  // namespace
 
-std::size_t read_cached_columns(Run& run) {
-    if (!field_ready(run)) prepare_field(run);
+std::size_t read_cached_columns(Run& run, float* column, std::size_t n) {
     CirrusRun& cr = run.cirrus;
-    CirrusFieldWork& w = cr.field;
     if (run.parametri.igeo == 0 || run.parametri.intrho_w_r != 2) return 0;
     const float n0 = cr.N0;
     std::size_t q = 0;
     float rec = 0.0f;
-    for (; q < w.column.size() && cr.cache.read_pair(rec); ++q) w.column[q] = rec * n0;
+    for (; q < n && cr.cache.read_pair(rec); ++q) column[q] = rec * n0;
     return q;
 }
 
-void write_cached_columns(Run& run) {
+void write_cached_columns(Run& run, const float* column, std::size_t n) {
     CirrusRun& cr = run.cirrus;
     if (run.parametri.igeo == 0 || run.parametri.intrho_w_r != 1) return;
     const float n0 = cr.N0;
-    for (float col : cr.field.column) cr.cache.write_pair(col / n0);
+    for (std::size_t q = 0; q < n; ++q) cr.cache.write_pair(column[q] / n0);
 }
 
 void giroy(Run& run) {
-    const std::size_t given = read_cached_columns(run);
+    if (!field_ready(run)) prepare_field(run);
+    std::vector<float>& col = run.cirrus.field.column;
+    const std::size_t given = read_cached_columns(run, col.data(), col.size());
     field_at_target(run, given);
-    write_cached_columns(run);
+    write_cached_columns(run, col.data(), col.size());
 }
 
 void field_at_target(Run& run, std::size_t given) {
@@ -376,7 +379,7 @@ void field_at_target(Run& run, std::size_t given) {
                     continue;
                 }
                 const float gdil = dphi / w.d2[q] / 3086.0f / 3086.0f / 157.91370f;
-                add_source(acc, w.light.data() + c * nlf, w.txys.data(), nlf, gdil, w.column[q], nexp, nnoexp);
+                add_source(acc, w.light->data() + c * nlf, w.txys.data(), nlf, gdil, w.column[q], nexp, nnoexp);
             }
         }
     g.nexp += nexp;

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace qv {
@@ -40,7 +41,7 @@ struct CirrusFieldWork {
     // Per source cell (is, js), at (is - 2) * (nthe - 1) + js - 2: its light in
     // the order of perm (nlf values each), whether it has none, and the moments
     // of its volume: <r^2>, <r cos theta>, <r sin theta> (kpc^2, kpc).
-    std::vector<float> light;
+    std::shared_ptr<const std::vector<float>> light;  // shared by the threads of the cell loop
     std::vector<unsigned char> dark;
     std::vector<double> m_r2, m_z, m_x;
 
@@ -108,13 +109,13 @@ float own_cell_d2(float r1, float r2, float a, float b, float rt, float thetat);
 void prepare_field(Run& run);
 
 // giroy in its three steps, for a cell loop that keeps the cache's record
-// order itself: the columns of the current target read from the cache (mode 2;
-// the number read, which may fall short when the file cannot be read on), the
-// field with the columns from `given` on computed, and the columns stored in
-// the cache (mode 1).
-std::size_t read_cached_columns(Run& run);
+// order itself: the n columns of one target read from the cache into column
+// (mode 2; the number read, which falls short when the file cannot be read on),
+// the field of run.cirrus.cell with the columns of field.column from `given` on
+// computed, and n columns stored in the cache (mode 1).
+std::size_t read_cached_columns(Run& run, float* column, std::size_t n);
 void field_at_target(Run& run, std::size_t given);
-void write_cached_columns(Run& run);
+void write_cached_columns(Run& run, const float* column, std::size_t n);
 
 }  // namespace cirrus
 }  // namespace qv

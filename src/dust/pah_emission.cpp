@@ -219,6 +219,8 @@ void pah(Run& run) {
                                    std::to_string(td.ix.extent()) + " values for a dust grid of " +
                                    std::to_string(nlf) + " frequencies"}));
     if (td.yarr.extent() != nlf) td.yarr.resize(nlf);
+    // The field is new: the value kept for the last frequency is not its own.
+    w.have_x = false;
 
     const float s0 = 2.0f * g.nc1 / 1e18f * g.xx / 6.626e-27f / 1e21f;
     const float* farr = run.glopalla.farr.data();

@@ -40,6 +40,28 @@ GrainTable& table(Run& run, bool silicate) {
     return silicate ? q_draine::sil_table(run) : q_draine::gra_table(run);
 }
 
+// Qabs of the table with the searches started afresh: a plan's values are then
+// a function of its key alone (on an exact hit of a table entry the bracket of
+// a search depends on its guess), whenever and by whichever thread it is built.
+inline float eval_fresh(GrainTable& tab, const QabsTail& tail, float lambda, float agra, int isca) {
+    tab.jrad = 0;
+    tab.jwav = 0;
+    return q_draine::eval(tab, tail, lambda, agra, isca);
+}
+
+// Keeps a table's search guesses over a plan's build, which starts its own.
+struct KeepGuesses {
+    GrainTable& tab;
+    int jrad, jwav;
+    explicit KeepGuesses(GrainTable& t) : tab(t), jrad(t.jrad), jwav(t.jwav) {}
+    ~KeepGuesses() {
+        tab.jrad = jrad;
+        tab.jwav = jwav;
+    }
+    KeepGuesses(const KeepGuesses&) = delete;
+    KeepGuesses& operator=(const KeepGuesses&) = delete;
+};
+
 // Enthalpy of one grain (erg) at t; natoms and vol as the laws need them.
 inline float enthalpy(bool silicate, long long natoms, float vol, float t) {
     if (!silicate) {
@@ -96,7 +118,7 @@ float cooling_rate(GrainTable& tab, const QabsTail& tail, CoolingNodes& nd, floa
             cnu = 4.79928e-11f * p10;
             const float n14 = p10 / 1e14f;
             kfac = 1.474524e-5f * (n14 * n14 * n14);
-            q = q_draine::eval(tab, tail, 3e14f / p10, nd.agra, 0);
+            q = eval_fresh(tab, tail, 3e14f / p10, nd.agra, 0);
             if (c == nd.x.size()) {
                 nd.x.push_back(x);
                 nd.p10.push_back(p10);
@@ -150,6 +172,7 @@ void build_plan(Run& run, TemperatureDistribution& td, PditPlan& p) {
                  bin_text(td.igra, aang) + " do not increase");
 
     GrainTable& tab = table(run, sil);
+    const KeepGuesses keep(tab);
     const QabsTail& tail = run.trucco;
     CoolingNodes& nd = cooling_nodes(run, td.reuse, sil, p.agra);
     for (int i = 0; i < NL; ++i) {
@@ -197,7 +220,7 @@ void build_plan(Run& run, TemperatureDistribution& td, PditPlan& p) {
             }
             p.f.push_back(static_cast<std::uint8_t>(f));
             p.j.push_back(static_cast<std::uint32_t>(jj));
-            p.q.push_back(q_draine::eval(tab, tail, lambda, p.agra, p.isca));
+            p.q.push_back(eval_fresh(tab, tail, lambda, p.agra, p.isca));
             p.he.push_back(kH * e);
             p.dx.push_back(lnu - g[jj - 1]);
         }
@@ -362,6 +385,11 @@ void pdit_levels(Run& run, TemperatureDistribution& td, const PditInstance& inst
             for (std::size_t t = 0; t < p.tie.size(); ++t) {
                 const std::uint32_t k = p.tie[t];
                 if (k > k_done) prev_r = static_cast<int>(pj[k - 1]);
+                if (prev_r == NrKelu::kUnknownPos) {
+                    // Every tie depends on the position it starts from.
+                    run.nr_kelu.used_unknown = true;
+                    prev_r = 0;
+                }
                 int r = prev_r;
                 hunt(lf, n, p.tie_lnu[t], r);
                 const int jj = r >= n ? n - 1 : (r <= 0 ? 1 : r);

@@ -79,8 +79,11 @@ float liin(NrKelu& st, const float* xa, int n, const float* ya, float x, int* ii
 }
 
 float liin_s(NrKelu& st, const float* xa, const float* ya, int n, float x, int* ii) {
-    const int guess = ii ? *ii : st.liin_s_pos;
+    int guess = ii ? *ii : st.liin_s_pos;
+    const bool unknown = guess == NrKelu::kUnknownPos;
+    if (unknown) guess = 0;
     const int r = search_detail::bracket<false>(xa, n, x, guess);
+    if (unknown && ((r >= 1 && r <= n && xa[r - 1] == x) || (r >= 0 && r < n && xa[r] == x))) st.used_unknown = true;
     if (ii) *ii = r;
     st.liin_s_pos = r;
     return lin(xa, ya, clamp_interval(r, n), x);

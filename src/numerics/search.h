@@ -20,6 +20,12 @@ inline constexpr int kNevilleMax = 10;
 struct NrKelu {
     int liin_pos = 0;
     int liin_s_pos = 0;
+    // A cell computed ahead of its turn (the cirrus cell loop in threads) starts
+    // with liin_s_pos unknown. A search whose result could depend on it (its
+    // value lies exactly on a table entry) sets used_unknown: the cell is then
+    // done again from the position its predecessor left.
+    static constexpr int kUnknownPos = -2147483647 - 1;
+    bool used_unknown = false;
 };
 
 // Work arrays of poinh (window abscissas and ordinates, the two columns of
