@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs the example model in the Release build and prints the time of each stage
-# (the program's own timing lines and the stage totals) and the peak memory.
+# Runs the example model in the Release build with one thread and with every
+# core (OMP_NUM_THREADS, all cores when it is not set), and prints the wall and
+# cpu time, the peak memory and the program's own timing lines of each; then
+# the column pass of one target in the vector lanes against the scalar path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh test
@@ -9,13 +11,18 @@ cmake --build build/release -j"$(nproc)" --target quelvo qvgen qvbench
 bin="$PWD/build/release/bin"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$bin/qvgen" --data "$work" --model "$work"
+"$bin/qvgen" --data "$work" --model "$work" >/dev/null
 cp examples/example.par "$work/"
 cp "$bin/quelvo" "$work/"
-cd "$work"
-echo "== the example model, with the program's own timing lines"
-/usr/bin/time -f "wall %e s, cpu %U s user + %S s system, peak memory %M kB" ./quelvo example \
-  | grep -E "time=|timestep|Number of time steps" || true
+cores="${OMP_NUM_THREADS:-$(nproc)}"
+echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+for threads in 1 "$cores"; do
+  echo
+  echo "== the example model with $threads thread(s)"
+  (cd "$work" && OMP_NUM_THREADS="$threads" /usr/bin/time \
+      -f "wall %e s, cpu %U s user + %S s system, peak memory %M kB" ./quelvo example 2>&1 >run.log;
+   grep -E "time=|cputime" run.log || true)
+done
 echo
-echo "== stage totals (process time per stage) and peak memory"
-"$bin/qvbench" --benchmark_filter=BM_ExampleRun --benchmark_counters_tabular=true
+echo "== the column pass of one target over every source cell: vector lanes against the scalar path (one thread)"
+OMP_NUM_THREADS=1 "$bin/qvbench" --benchmark_filter='columns' --benchmark_counters_tabular=true || true

@@ -287,6 +287,9 @@ struct CellResult {
     CirrusCell cell;
     RayDirection ray;
     float aint1 = 0.0f;
+    int igra = 0;
+    float tmin = 0.0f, tmax = 0.0f;
+    std::vector<float> tdarr, dpdt;
 };
 
 double thread_cpu_seconds() {
@@ -411,6 +414,11 @@ void compute_cell(CellWorker& wk, const TargetCell& tc, CellResult& res, int inc
     res.cell = cell;
     res.ray = run.protrco;
     res.aint1 = run.tequi.aint1;
+    res.igra = td.igra;
+    res.tmin = td.tmin;
+    res.tmax = td.tmax;
+    res.tdarr.assign(td.tdarr.data(), td.tdarr.data() + td.tdarr.extent());
+    res.dpdt.assign(td.dpdt.data(), td.dpdt.data() + td.dpdt.extent());
 }
 
 // Writes what a cell wrote on standard output, line by line.
@@ -527,6 +535,7 @@ void cell_emission(Run& run) {
                 if (r.used_unknown && k > 0)
                     compute_cell(*workers[0], tc, r, run.nr_kelu.liin_s_pos, somma0 || c != first_pdit);
                 ++k;
+                ++cr.cells_computed;
                 replay_lines(con, r.out);
                 cell = r.cell;
                 if (r.error) std::rethrow_exception(r.error);
@@ -595,6 +604,13 @@ void cell_emission(Run& run) {
             for (int i = 1; i <= nlf; ++i) cr.EM(i) = last->em[i - 1];
         run.protrco = last->ray;
         run.tequi.aint1 = last->aint1;
+        td.igra = last->igra;
+        td.tmin = last->tmin;
+        td.tmax = last->tmax;
+        for (int l = 1; l <= kPditLevels; ++l) {
+            td.tdarr(l) = last->tdarr[l - 1];
+            td.dpdt(l) = last->dpdt[l - 1];
+        }
     }
 
     // The loop's work is not needed after it.

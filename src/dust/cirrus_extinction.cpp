@@ -3,6 +3,7 @@
 #include "dust/cirrus_extinction.h"
 
 #include <algorithm>
+#include <exception>
 #include <cmath>
 #include <numeric>
 #include <string>
@@ -94,51 +95,76 @@ void extinction(Run& run) {
     const float rmax = g.rarr(ndr);
     const float rfar = 10.0f * rmax;
 
-    // Work arrays of the wavelength loop, allocated once.
-    std::vector<float> att(static_cast<std::size_t>(nlf));
-    std::vector<float> share(static_cast<std::size_t>(ncom) + 1);
-    float* __restrict tau = cr.TAUXY.data();
+    // The directions are independent: each in a thread, with its own work
+    // arrays and ray, writing its own columns of LUMSTA_E and LUMMC_E. The
+    // records keep the optical depths and the ray of the last ray traced.
+    struct Last {
+        bool traced = false;
+        RayDirection ray;
+        std::vector<float> tau;
+    };
+    std::vector<Last> last(static_cast<std::size_t>(nd) + 1);
     const float* __restrict txy = cr.TXY.data();
-    float* __restrict at = att.data();
-
+    std::exception_ptr error;
+#pragma omp parallel for schedule(dynamic, 1)
     for (int d = 1; d <= nd; ++d) {
-        const float inc = cr.DIRARR(d) * kDegree;
-        const double sin_i = std::sin(static_cast<double>(inc)), cos_i = std::cos(static_cast<double>(inc));
-        float* lmc = cr.LUMMC_E.col(d);
-        for (int is = 2; is <= ndr; ++is) {
-            const float rs = 0.5f * (g.rarr(is) + g.rarr(is - 1));
-            for (int ks = 2; ks <= nphi; ++ks) {
-                const float dphi = g.phiarr(ks) - g.phiarr(ks - 1);
-                const double sin_p = g.sin_phic(ks), cos_p = g.cos_phic(ks);
-                for (int js = 2; js <= nthe; ++js) {
-                    // The cell's share of each component's light (a cell without
-                    // stars adds nothing and needs no ray).
-                    bool lit = false;
-                    for (int c = 1; c <= ncom; ++c) {
-                        share[static_cast<std::size_t>(c)] = dphi * cr.NORMA(is, js, c);
-                        lit = lit || share[static_cast<std::size_t>(c)] != 0.0f;
+        try {
+            std::vector<float> tauv(static_cast<std::size_t>(nlf)), att(static_cast<std::size_t>(nlf));
+            std::vector<float> share(static_cast<std::size_t>(ncom) + 1);
+            float* __restrict tau = tauv.data();
+            float* __restrict at = att.data();
+            Last& mine = last[static_cast<std::size_t>(d)];
+            const float inc = cr.DIRARR(d) * kDegree;
+            const double sin_i = std::sin(static_cast<double>(inc)), cos_i = std::cos(static_cast<double>(inc));
+            float* lmc = cr.LUMMC_E.col(d);
+            for (int is = 2; is <= ndr; ++is) {
+                const float rs = 0.5f * (g.rarr(is) + g.rarr(is - 1));
+                for (int ks = 2; ks <= nphi; ++ks) {
+                    const float dphi = g.phiarr(ks) - g.phiarr(ks - 1);
+                    const double sin_p = g.sin_phic(ks), cos_p = g.cos_phic(ks);
+                    for (int js = 2; js <= nthe; ++js) {
+                        // The cell's share of each component's light (a cell without
+                        // stars adds nothing and needs no ray).
+                        bool lit = false;
+                        for (int c = 1; c <= ncom; ++c) {
+                            share[static_cast<std::size_t>(c)] = dphi * cr.NORMA(is, js, c);
+                            lit = lit || share[static_cast<std::size_t>(c)] != 0.0f;
+                        }
+                        if (!lit) continue;
+                        // The column from the cell centre towards the observer, to the
+                        // edge of the grid.
+                        const float col = protrco::intrhoext_sc(cg, mine.ray, rmax, rfar, sin_i, cos_i, rs,
+                                                                g.sin_thec(js), g.cos_thec(js), sin_p, cos_p);
+                        mine.traced = true;
+                        depths(tau, txy, col, nlf);
+                        // The exact exponential where the depth exceeds the threshold.
+                        for (int i = 0; i < nlf; ++i) at[i] = tau[i] > kTauThreshold ? std::exp(-tau[i]) : 1.0f;
+                        for (int c = 1; c <= ncom; ++c)
+                            add_attenuated(cr.LUMSTA_E.col(d, c), cr.FORMASTA.col(c), at,
+                                           share[static_cast<std::size_t>(c)], nlf);
+                        add_attenuated(lmc, cr.FORMAMC.data(), at, share[static_cast<std::size_t>(cmc)], nlf);
                     }
-                    if (!lit) continue;
-                    // The column from the cell centre towards the observer, to the
-                    // edge of the grid.
-                    const float col = protrco::intrhoext_sc(cg, run.protrco, rmax, rfar, sin_i, cos_i, rs,
-                                                            g.sin_thec(js), g.cos_thec(js), sin_p, cos_p);
-                    depths(tau, txy, col, nlf);
-                    // The exact exponential where the depth exceeds the threshold.
-                    for (int i = 0; i < nlf; ++i) at[i] = tau[i] > kTauThreshold ? std::exp(-tau[i]) : 1.0f;
-                    for (int c = 1; c <= ncom; ++c)
-                        add_attenuated(cr.LUMSTA_E.col(d, c), cr.FORMASTA.col(c), at,
-                                       share[static_cast<std::size_t>(c)], nlf);
-                    add_attenuated(lmc, cr.FORMAMC.data(), at, share[static_cast<std::size_t>(cmc)], nlf);
                 }
             }
+            // The mirror half of the azimuth.
+            for (int c = 1; c <= ncom; ++c) {
+                float* x = cr.LUMSTA_E.col(d, c);
+                for (int i = 0; i < nlf; ++i) x[i] = 2.0f * x[i];
+            }
+            for (int i = 0; i < nlf; ++i) lmc[i] = 2.0f * lmc[i];
+            if (mine.traced) mine.tau = std::move(tauv);
+        } catch (...) {
+#pragma omp critical(qv_extinction_error)
+            if (!error) error = std::current_exception();
         }
-        // The mirror half of the azimuth.
-        for (int c = 1; c <= ncom; ++c) {
-            float* x = cr.LUMSTA_E.col(d, c);
-            for (int i = 0; i < nlf; ++i) x[i] = 2.0f * x[i];
-        }
-        for (int i = 0; i < nlf; ++i) lmc[i] = 2.0f * lmc[i];
+    }
+    if (error) std::rethrow_exception(error);
+    for (int d = nd; d >= 1; --d) {
+        const Last& l = last[static_cast<std::size_t>(d)];
+        if (!l.traced) continue;
+        run.protrco = l.ray;
+        std::copy(l.tau.begin(), l.tau.end(), cr.TAUXY.data());
+        break;
     }
     angle_average(cr, nlf, ncom);
 }

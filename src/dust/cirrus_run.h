@@ -102,6 +102,9 @@ struct CirrusRun {
     float GIROYTIME = 0.0f, DISTMEDIATIME = 0.0f, INTRHOTIME = 0.0f, GIROLAMTIME = 0.0f;
 
     CirrusCell cell;
+    // Target cells whose radiation field the cell loop computed (for the tests
+    // and benchmarks).
+    int cells_computed = 0;
 
     // The column-density cache of the pair loop.
     IntrhoCache cache;

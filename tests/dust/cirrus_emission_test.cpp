@@ -2,8 +2,11 @@
 // temperature, small grains with their temperature distribution, and the cell
 // loop (the selection of the cells, the sum into ETOT, the CHI lines, the stops).
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -235,13 +238,11 @@ struct LoopModel {
         cirrus::norma(run);
         cirrus::grain_efficiencies(run);
     }
-    // Runs the loop; the process clock counts its readings.
     void loop() {
-        reads = 0;
-        m.cc.con.cpu_seconds = [this] { return 1e-3 * static_cast<double>(reads++); };
+        run.cirrus.cells_computed = 0;
         cirrus::cell_emission(run);
     }
-    int computed() const { return reads / 6; }  // two around each giroy, four inside
+    int computed() const { return run.cirrus.cells_computed; }
     std::vector<std::string> chi_lines() const {
         std::vector<std::string> l;
         for (const auto& s : m.out())
@@ -252,7 +253,6 @@ struct LoopModel {
         const Mat<float>& r = run.glocold.rhodiffarr2d;
         return (r(it - 1, jt - 1) + r(it, jt - 1) + r(it - 1, jt) + r(it, jt)) / 4.0f;
     }
-    int reads = 0;
 };
 
 // The spheroids compute only the equatorial cell of each radius; the cells
@@ -328,6 +328,95 @@ TEST(CirrusEmissionLoop, DiskCellsWithoutDustAreSkippedUnlessTheCacheIsInUse) {
     EXPECT_EQ(b.chi_lines(), a.chi_lines());
     for (int i = 1; i <= a.run.glopalla.nlf; ++i) ASSERT_EQ(b.run.cirrus.ETOT(i), a.run.cirrus.ETOT(i)) << i;
     b.run.cirrus.cache.finish(b.run);
+}
+
+// What a run of the loop leaves, for comparing runs.
+struct LoopResult {
+    std::vector<float> etot, ex, ix;
+    std::vector<std::string> lines;  // standard output but for the timing lines
+    int computed = 0, it = 0, jt = 0, igra = 0;
+    float tmin = 0.0f, tmax = 0.0f;
+    std::string cache;  // the cache file, when there is one
+};
+
+LoopResult loop_with(int threads, int igeo, int ndr, bool flut, int intrho) {
+    const int before = omp_get_max_threads();
+    omp_set_num_threads(threads);
+    LoopResult r;
+    {
+        LoopModel l(igeo, ndr, flut, intrho, 60, intrho != 0);
+        l.run.modname.verbose_level = 1;
+        l.loop();
+        const Run& run = l.run;
+        const int nlf = run.glopalla.nlf;
+        r.etot.assign(run.cirrus.ETOT.data(), run.cirrus.ETOT.data() + nlf);
+        r.ex.assign(run.cirrus.EX.data(), run.cirrus.EX.data() + nlf);
+        r.ix.assign(run.glopdit.ix.data(), run.glopdit.ix.data() + nlf);
+        for (const auto& line : l.m.out())
+            if (line.find("time") == std::string::npos) r.lines.push_back(line);
+        r.computed = l.computed();
+        r.it = run.cirrus.cell.it;
+        r.jt = run.cirrus.cell.jt;
+        r.igra = run.glopdit.igra;
+        r.tmin = run.glopdit.tmin;
+        r.tmax = run.glopdit.tmax;
+        if (intrho != 0) {
+            l.run.cirrus.cache.finish(l.run);
+            r.cache = test::read_text(l.run.cirrus.cache.path());
+        }
+    }
+    omp_set_num_threads(before);
+    return r;
+}
+
+void expect_same(const LoopResult& a, const LoopResult& b) {
+    ASSERT_EQ(a.etot.size(), b.etot.size());
+    for (std::size_t i = 0; i < a.etot.size(); ++i) {
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(a.etot[i]), std::bit_cast<std::uint32_t>(b.etot[i])) << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(a.ex[i]), std::bit_cast<std::uint32_t>(b.ex[i])) << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(a.ix[i]), std::bit_cast<std::uint32_t>(b.ix[i])) << i;
+    }
+    EXPECT_EQ(a.lines, b.lines);
+    EXPECT_EQ(a.computed, b.computed);
+    EXPECT_EQ(a.it, b.it);
+    EXPECT_EQ(a.jt, b.jt);
+    EXPECT_EQ(a.igra, b.igra);
+    EXPECT_EQ(a.tmin, b.tmin);
+    EXPECT_EQ(a.tmax, b.tmax);
+    EXPECT_EQ(a.cache, b.cache);
+}
+
+// The loop in threads leaves the numbers, the lines and the cache records of
+// the loop done cell by cell, in every geometry; with more cells than one
+// batch of the threads takes (igeo 4).
+TEST(CirrusEmissionLoop, ThreadsLeaveTheResultsOfOneThread) {
+    struct Case {
+        int igeo, ndr;
+        bool flut;
+    };
+    for (const Case c : {Case{0, 4, true}, Case{1, 4, true}, Case{3, 6, false}, Case{4, 8, true}, Case{5, 4, true}}) {
+        SCOPED_TRACE("igeo " + std::to_string(c.igeo));
+        const LoopResult one = loop_with(1, c.igeo, c.ndr, c.flut, 0);
+        ASSERT_GT(one.computed, 1);
+        for (int threads : {2, 3}) {
+            SCOPED_TRACE(threads);
+            expect_same(loop_with(threads, c.igeo, c.ndr, c.flut, 0), one);
+        }
+    }
+}
+
+// A cache written by the loop in threads holds the records of one thread, and
+// read back in threads it gives the same loop.
+TEST(CirrusEmissionLoop, CacheWrittenInThreadsIsReadBackToTheSameLoop) {
+    test::TempDir tmp;
+    const LoopResult one = loop_with(1, 4, 8, true, 1);
+    ASSERT_FALSE(one.cache.empty());
+    const LoopResult written = loop_with(3, 4, 8, true, 1);
+    expect_same(written, one);
+    const LoopResult read = loop_with(3, 4, 8, true, 2);
+    EXPECT_EQ(read.cache, one.cache);  // read, not written again
+    for (std::size_t i = 0; i < one.etot.size(); ++i) ASSERT_EQ(read.etot[i], one.etot[i]) << i;
+    EXPECT_EQ(read.computed, one.computed);
 }
 
 // The big grains of a cell emit what they absorb (the last cell of the loop:

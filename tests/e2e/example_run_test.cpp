@@ -92,6 +92,8 @@ protected:
     static inline fs::path dir;
     static inline std::string out, out_nopah, out_on, out_off;
     static inline int status = -1, status_nopah = -1, status_on = -1, status_off = -1;
+    static inline std::string out_threads[2];
+    static inline int status_threads[2] = {-1, -1};
 
     static void SetUpTestSuite() {
         dir = fs::temp_directory_path() / ("qv-e2e-" + std::to_string(::getpid()));
@@ -106,10 +108,24 @@ protected:
         const std::string fast = " emiflag=0 pahflag=0";
         status_off = run_command(cd + "./quelvo example hiiflag=0 nameres=hiioff" + fast + " 2>&1", &out_off);
         status_on = run_command(cd + "./quelvo example nameres=hiion" + fast + " 2>&1", &out_on);
-        status = run_command(cd + "./quelvo example 2>&1", &out);
         // Without the PAH bands and the HII regions, every energy that is
-        // absorbed is given back in the spectra.
+        // absorbed is given back in the spectra. (Before the run as shipped:
+        // the lvg file is named after the model, whatever nameres.)
         status_nopah = run_command(cd + "./quelvo example pahflag=0 hiiflag=0 nameres=nopah 2>&1", &out_nopah);
+        status = run_command(cd + "./quelvo example 2>&1", &out);
+        // The example again with one and with two threads, each in a folder of
+        // its own (the run above takes every core).
+        for (int k = 0; k < 2; ++k) {
+            const fs::path sub = dir / ("threads" + std::to_string(k + 1));
+            fs::create_directories(sub);
+            qvgen::write_example_data(sub.string());
+            qvgen::write_example_model_files(sub.string());
+            fs::copy_file(dir / "example.par", sub / "example.par");
+            fs::create_symlink(bin_path("quelvo"), sub / "quelvo");
+            status_threads[k] = run_command("cd '" + sub.string() + "' && OMP_NUM_THREADS=" + std::to_string(k + 1) +
+                                                " ./quelvo example 2>&1",
+                                            &out_threads[k]);
+        }
     }
     static void TearDownTestSuite() {
         std::error_code ec;
@@ -387,6 +403,46 @@ TEST_F(ExampleModel, MatchesTheCommittedOutputs) {
             for (std::size_t k = 0; k < a.size(); ++k)
                 EXPECT_TRUE(close(a[k], b[k])) << "line " << i + 1 << ": " << got[i] << "\n   expected: " << want[i];
         }
+    }
+}
+
+// Lines that differ from run to run: the times, the solver's seed and scratch
+// names.
+bool varies(const std::string& line) {
+    for (const char* k : {"time", "seed=", "scratch files", "Impiegati"})
+        if (line.find(k) != std::string::npos) return true;
+    return false;
+}
+
+std::vector<std::string> steady(const std::vector<std::string>& lines) {
+    std::vector<std::string> v;
+    for (const auto& l : lines)
+        if (!varies(l)) v.push_back(l);
+    return v;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) v.push_back(l);
+    return v;
+}
+
+// One thread, two threads and every core write the same files to the byte, and
+// the same lines on standard output, but for the lines that hold times.
+TEST_F(ExampleModel, AnyNumberOfThreadsWritesTheSameFiles) {
+    std::vector<std::string> files = {"example.pan", "example.lvg"};
+    for (const auto& suffix : kSuffixes) files.push_back("example." + suffix);
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE("threads " + std::to_string(k + 1));
+        ASSERT_EQ(status_threads[k], 0) << out_threads[k];
+        const fs::path sub = dir / ("threads" + std::to_string(k + 1));
+        for (const auto& f : files) {
+            SCOPED_TRACE(f);
+            EXPECT_EQ(read_text((sub / f).string()), read_text(path(f)));
+        }
+        EXPECT_EQ(steady(read_lines((sub / "example.out").string())), steady(log()));
+        EXPECT_EQ(steady(split_lines(out_threads[k])), steady(split_lines(out)));
     }
 }
 

@@ -183,6 +183,42 @@ TEST(Liin, DescendingTable) {
     EXPECT_EQ(st.liin_s_pos, 3);
 }
 
+// A search from an unknown position (a cell computed ahead of its turn) is
+// marked as depending on it exactly when its value lies on a table entry, in
+// either direction of the table; any other value needs no guess.
+TEST(LiinS, UnknownPositionIsMarkedOnlyForValuesOnAnEntry) {
+    const float desc[] = {4, 2, 1};
+    struct Case {
+        const float* xa;
+        float x;
+        bool depends;
+    };
+    const Case cases[] = {{kXa, 1.0f, true},  {kXa, 2.0f, true},  {kXa, 4.0f, true},  {kXa, 1.5f, false},
+                          {kXa, 0.5f, false}, {kXa, 9.0f, false}, {desc, 2.0f, true}, {desc, 4.0f, true},
+                          {desc, 3.0f, false}, {desc, 0.5f, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.x);
+        NrKelu st;
+        st.liin_s_pos = NrKelu::kUnknownPos;
+        const float y = nr_kelu::liin_s(st, c.xa, c.xa == kXa ? kYa : desc, 3, c.x);
+        EXPECT_EQ(st.used_unknown, c.depends);
+        EXPECT_NE(st.liin_s_pos, NrKelu::kUnknownPos);
+        // Off an entry the result is that of a search from any position.
+        if (!c.depends)
+            for (int guess : {0, 1, 2, 3}) {
+                NrKelu k;
+                k.liin_s_pos = guess;
+                EXPECT_EQ(nr_kelu::liin_s(k, c.xa, c.xa == kXa ? kYa : desc, 3, c.x), y);
+                EXPECT_EQ(k.liin_s_pos, st.liin_s_pos);
+            }
+        // A known position is never marked.
+        NrKelu known;
+        known.liin_s_pos = 2;
+        nr_kelu::liin_s(known, c.xa, c.xa == kXa ? kYa : desc, 3, c.x);
+        EXPECT_FALSE(known.used_unknown);
+    }
+}
+
 TEST(LiinS, HuntRulesAndUnclampedSavedPosition) {
     NrKelu st;
     // Without a guess an exact hit on the first entry gives 0; the value is the
