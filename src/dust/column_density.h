@@ -82,6 +82,15 @@ void target_columns(const ColumnGrid& g, const PairSources& src, float rt, doubl
 void target_columns_scalar(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
                            double cos_tt, std::size_t first, float* out, RayDirection& ray);
 
+// The march in vector lanes: several rays in flight, one per lane, each lane
+// taking the next pair when its ray ends; the same operations in the same
+// order and precision as intrho_sc, so the same bits. column_lanes_available
+// tells whether this machine has the lanes (x86-64 with AVX2); without them, or
+// for a grid the lanes do not take, target_columns_lanes is the scalar path.
+bool column_lanes_available();
+void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
+                          double cos_tt, std::size_t first, float* out, RayDirection& ray);
+
 }  // namespace protrco
 
 namespace cirrus {
