@@ -145,17 +145,18 @@ struct TargetPass {
     }
 };
 
-template <bool Lanes>
+// Width 0: the scalar path; 4: lanes of AVX2; 8: of AVX-512.
+template <int Width>
 void BM_TargetColumns(benchmark::State& state) {
     DiskGrid& d = grid();
     TargetPass t(d);
-    if (Lanes && !qv::protrco::column_lanes_available()) {
-        state.SkipWithError("no vector lanes on this machine");
+    if (qv::protrco::column_lanes_width() < Width) {
+        state.SkipWithError("no vector lanes of this width on this machine");
         return;
     }
     for (auto _ : state) {
-        if (Lanes)
-            qv::protrco::target_columns_lanes(t.cg, t.src, t.rt, t.st, t.ct, 0, t.out.data(), d.run.protrco);
+        if (Width > 0)
+            qv::protrco::target_columns_lanes(t.cg, t.src, t.rt, t.st, t.ct, 0, t.out.data(), d.run.protrco, Width);
         else
             qv::protrco::target_columns_scalar(t.cg, t.src, t.rt, t.st, t.ct, 0, t.out.data(), d.run.protrco);
         benchmark::DoNotOptimize(t.out.data());
@@ -164,7 +165,8 @@ void BM_TargetColumns(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * t.src.pairs()));
     state.counters["pairs"] = static_cast<double>(t.src.pairs());
 }
-BENCHMARK_TEMPLATE(BM_TargetColumns, false)->Name("BM_TargetColumnsScalar")->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_TargetColumns, true)->Name("BM_TargetColumnsLanes")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_TargetColumns, 0)->Name("BM_TargetColumnsScalar")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_TargetColumns, 4)->Name("BM_TargetColumnsLanesAVX2")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_TargetColumns, 8)->Name("BM_TargetColumnsLanesAVX512")->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -40,19 +40,21 @@ using namespace ray;
 constexpr int kWidth = 4;   // lanes of one vector: four doubles in an AVX2 register
 constexpr int kGroups = 6;  // vectors in flight (their steps are independent)
 constexpr int kLanes = kWidth * kGroups;
+constexpr int kWidth8 = 8;  // with AVX-512: eight doubles in a register
+constexpr int kGroups8 = kLanes / kWidth8;
 
 // Relative half width of the rounding check of the lanes' arc cosine.
 constexpr double kAcosWindow = 0x1p-42;
 
 // The state of the rays in flight, lane by lane.
 struct Lanes {
-    alignas(32) double b[kLanes], c[kLanes], kz[kLanes], z0[kLanes];  // RayPoints
-    alignas(16) float d[kLanes], s[kLanes], col[kLanes], r[kLanes];
-    alignas(16) std::int32_t jr[kLanes], j1[kLanes], j2[kLanes];  // search guesses
-    alignas(16) std::int32_t h1[kLanes], h2[kLanes];               // where the lanes' tests look for them
-    alignas(16) std::int32_t first[kLanes];                        // -1: the ray's first step
-    alignas(16) std::int32_t next_known[kLanes];  // -1: the next radial cell is the density's
-    alignas(16) std::int32_t live[kLanes];                         // -1: a ray in the lane
+    alignas(64) double b[kLanes], c[kLanes], kz[kLanes], z0[kLanes];  // RayPoints
+    alignas(64) float d[kLanes], s[kLanes], col[kLanes], r[kLanes];
+    alignas(64) std::int32_t jr[kLanes], j1[kLanes], j2[kLanes];  // search guesses
+    alignas(64) std::int32_t h1[kLanes], h2[kLanes];               // where the lanes' tests look for them
+    alignas(64) std::int32_t first[kLanes];                        // -1: the ray's first step
+    alignas(64) std::int32_t next_known[kLanes];  // -1: the next radial cell is the density's
+    alignas(64) std::int32_t live[kLanes];                         // -1: a ray in the lane
     std::size_t q[kLanes];                                          // its pair
 };
 
@@ -253,9 +255,9 @@ QV_LANE __m256d acos4(__m256d x) {
 
 // What a step carries from one stage to the next, lane by lane.
 struct Scratch {
-    alignas(32) double arg[kLanes];
-    alignas(16) float lo[kLanes], hi[kLanes], lo2[kLanes], hi2[kLanes], th[kLanes], delta[kLanes];
-    alignas(16) std::int32_t guess[kLanes], guess2[kLanes];
+    alignas(64) double arg[kLanes];
+    alignas(64) float lo[kLanes], hi[kLanes], lo2[kLanes], hi2[kLanes], th[kLanes], delta[kLanes];
+    alignas(64) std::int32_t guess[kLanes], guess2[kLanes];
     int miss[kGroups], miss2[kGroups];
 };
 
@@ -272,7 +274,7 @@ QV_LANE __m128i clamp_cells(__m128i j, int n) {
 // the groups of lanes (the groups' chains of operations are independent and
 // overlap); each stage's scalar leftovers come after it. Returns per group the
 // lanes whose ray ended (s >= d).
-QV_AVX2 void step(const Tables& t, Lanes& L, Scratch& w, int* ended) {
+QV_AVX2 __attribute__((noinline)) void step4(const Tables& t, Lanes& L, Scratch& w, int* ended) {
     // The radial cell of the step. Where the last step's density search had
     // the same point and the same guess, its bracket is this one (w.lo, w.hi
     // still hold its nodes).
@@ -415,16 +417,259 @@ QV_AVX2 void step(const Tables& t, Lanes& L, Scratch& w, int* ended) {
     }
 }
 
-QV_AVX2 void march(const Tables& t, Feed& feed, Lanes& L) {
+// ---------------------------------------------------------------------------
+// The same step with AVX-512: eight lanes per register of doubles, and the
+// floats and indices of the eight lanes in one AVX register. Each operation is
+// that of step4, lane by lane.
+
+#define QV_AVX512 __attribute__((target("avx2,avx512f")))
+#define QV_LANE8 QV_AVX512 __attribute__((always_inline)) inline
+
+// Rows of two 4 by 4 blocks (lanes 0-3 in the low halves, 4-7 in the high
+// halves) into their columns.
+QV_LANE8 void transpose8(__m256& a, __m256& b, __m256& c, __m256& d) {
+    const __m256 t0 = _mm256_unpacklo_ps(a, b), t1 = _mm256_unpacklo_ps(c, d);
+    const __m256 t2 = _mm256_unpackhi_ps(a, b), t3 = _mm256_unpackhi_ps(c, d);
+    a = _mm256_shuffle_ps(t0, t1, 0x44);
+    b = _mm256_shuffle_ps(t0, t1, 0xEE);
+    c = _mm256_shuffle_ps(t2, t3, 0x44);
+    d = _mm256_shuffle_ps(t2, t3, 0xEE);
+}
+
+QV_LANE8 __m256 rows(const float* p, const float* q) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p)), _mm_loadu_ps(q), 1);
+}
+
+QV_LANE8 __m256 as_ps(const std::int32_t* p) { return _mm256_load_ps(reinterpret_cast<const float*>(p)); }
+QV_LANE8 __m256i load8(const std::int32_t* p) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(p)); }
+QV_LANE8 void store8(std::int32_t* p, __m256i v) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), v); }
+QV_LANE8 __m256i clamp8(__m256i j, int n) {
+    return _mm256_min_epi32(_mm256_max_epi32(j, _mm256_set1_epi32(1)), _mm256_set1_epi32(n - 1));
+}
+
+// search, eight lanes.
+QV_LANE8 int search8(const float* x0, int n, __m256 x, __m256i g, __m256 known, __m256 strict, __m256i& res,
+                     __m256& lo, __m256& hi, int live) {
+    alignas(32) std::int32_t gi[kWidth8];
+    store8(gi, g);
+    const float* p = x0 - 1;
+    __m256 a = rows(p + gi[0], p + gi[4]);  // xx(g-1) .. xx(g+2) of each lane
+    __m256 b0 = rows(p + gi[1], p + gi[5]);
+    __m256 b1 = rows(p + gi[2], p + gi[6]);
+    __m256 c = rows(p + gi[3], p + gi[7]);
+    transpose8(a, b0, b1, c);
+    const __m256 own = _mm256_or_ps(
+        known, _mm256_andnot_ps(_mm256_and_ps(strict, _mm256_cmp_ps(b0, x, _CMP_EQ_OQ)),
+                                _mm256_and_ps(_mm256_cmp_ps(b0, x, _CMP_LE_OQ), _mm256_cmp_ps(x, b1, _CMP_LT_OQ))));
+    const __m256 up =
+        _mm256_andnot_ps(known, _mm256_and_ps(_mm256_cmp_ps(b1, x, _CMP_LT_OQ), _mm256_cmp_ps(x, c, _CMP_LT_OQ)));
+    const __m256 down =
+        _mm256_andnot_ps(known, _mm256_and_ps(_mm256_cmp_ps(a, x, _CMP_LT_OQ), _mm256_cmp_ps(x, b0, _CMP_LT_OQ)));
+    res = _mm256_sub_epi32(_mm256_add_epi32(g, _mm256_castps_si256(down)), _mm256_castps_si256(up));
+    lo = _mm256_blendv_ps(_mm256_blendv_ps(b0, b1, up), a, down);
+    hi = _mm256_blendv_ps(_mm256_blendv_ps(b1, c, up), b0, down);
+    const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(res, _mm256_setzero_si256()),
+                                            _mm256_cmpgt_epi32(_mm256_set1_epi32(n), res));
+    const __m256 ok = _mm256_and_ps(_mm256_or_ps(own, _mm256_or_ps(up, down)), _mm256_castsi256_ps(inside));
+    return ~_mm256_movemask_ps(ok) & live;
+}
+
+// acos4, eight lanes.
+QV_LANE8 __m512d acos8(__m512d x) {
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d ax = _mm512_abs_pd(x);
+    const __mmask8 big = _mm512_cmp_pd_mask(ax, _mm512_set1_pd(0.5), _CMP_GT_OQ);
+    const __mmask8 neg = _mm512_cmp_pd_mask(x, zero, _CMP_LT_OQ);
+    const __m512d zb = _mm512_mul_pd(_mm512_sub_pd(_mm512_set1_pd(1.0), ax), _mm512_set1_pd(0.5));
+    const __m512d z = _mm512_mask_blend_pd(big, _mm512_mul_pd(x, x), zb);
+    const __m512d y = _mm512_mask_blend_pd(big, ax, _mm512_sqrt_pd(zb));
+    const __m512d w = _mm512_mul_pd(z, z);
+    __m512d a = _mm512_set1_pd(-0.010749050339697808);
+    a = _mm512_add_pd(_mm512_set1_pd(0.0078029494773533175), _mm512_mul_pd(w, a));
+    a = _mm512_add_pd(_mm512_set1_pd(0.013929652902326633), _mm512_mul_pd(w, a));
+    a = _mm512_add_pd(_mm512_set1_pd(0.02237204763174451), _mm512_mul_pd(w, a));
+    a = _mm512_add_pd(_mm512_set1_pd(0.044642857103423646), _mm512_mul_pd(w, a));
+    a = _mm512_add_pd(_mm512_set1_pd(0.1666666666666665), _mm512_mul_pd(w, a));
+    __m512d b = _mm512_set1_pd(0.028169218060881414);
+    b = _mm512_add_pd(_mm512_set1_pd(0.01603551434914882), _mm512_mul_pd(w, b));
+    b = _mm512_add_pd(_mm512_set1_pd(0.011875494382636922), _mm512_mul_pd(w, b));
+    b = _mm512_add_pd(_mm512_set1_pd(0.017355259955786323), _mm512_mul_pd(w, b));
+    b = _mm512_add_pd(_mm512_set1_pd(0.03038194736709848), _mm512_mul_pd(w, b));
+    b = _mm512_add_pd(_mm512_set1_pd(0.07500000000020764), _mm512_mul_pd(w, b));
+    const __m512d pz = _mm512_mul_pd(z, _mm512_add_pd(a, _mm512_mul_pd(z, b)));
+    const __m512d as = _mm512_add_pd(y, _mm512_mul_pd(y, pz));  // asin(y)
+    const __m512d two = _mm512_add_pd(as, as);
+    const __m512d far = _mm512_mask_blend_pd(neg, two, _mm512_sub_pd(_mm512_set1_pd(3.141592653589793116), two));
+    const __m512d near = _mm512_sub_pd(_mm512_set1_pd(1.5707963267948966192),
+                                       _mm512_mask_blend_pd(neg, as, _mm512_sub_pd(zero, as)));
+    return _mm512_mask_blend_pd(big, near, far);
+}
+
+// step4, eight lanes per group.
+QV_AVX512 __attribute__((noinline)) void step8(const Tables& t, Lanes& L, Scratch& w, int* ended) {
+    constexpr int W = kWidth8;
+    // The radial cell of the step.
+    for (int gi = 0; gi < kGroups8; ++gi) {
+        const int o = gi * W;
+        const int live = _mm256_movemask_ps(as_ps(L.live + o));
+        const __m256 known = as_ps(L.next_known + o);
+        const int known_bits = _mm256_movemask_ps(known);
+        const __m256i from_density = clamp8(load8(L.j1 + o), t.ndr);
+        if ((known_bits & live) == live) {
+            store8(L.jr + o, from_density);
+            w.miss[gi] = 0;
+            continue;
+        }
+        const __m256i g = load8(L.jr + o);
+        __m256i res;
+        __m256 lo, hi;
+        w.miss[gi] = search8(t.r0, t.ndr, _mm256_load_ps(L.r + o), g, as_ps(L.first + o), _mm256_setzero_ps(), res,
+                             lo, hi, live) &
+                     ~known_bits;
+        store8(w.guess + o, g);
+        store8(L.jr + o, _mm256_castps_si256(
+                             _mm256_blendv_ps(_mm256_castsi256_ps(res), _mm256_castsi256_ps(from_density), known)));
+        _mm256_store_ps(w.lo + o, _mm256_blendv_ps(lo, _mm256_load_ps(w.lo + o), known));
+        _mm256_store_ps(w.hi + o, _mm256_blendv_ps(hi, _mm256_load_ps(w.hi + o), known));
+    }
+    for (int gi = 0; gi < kGroups8; ++gi)
+        for (int m = w.miss[gi]; m != 0; m &= m - 1) {
+            const int i = gi * W + __builtin_ctz(static_cast<unsigned>(m));
+            settle_search(t.r0, t.ndr, L.r[i], w.guess[i], L.jr[i], w.lo[i], w.hi[i]);
+            L.jr[i] = clamp_cell(L.jr[i], t.ndr);
+        }
+
+    // The step and its end point.
+    int unsure[kGroups8];
+    for (int gi = 0; gi < kGroups8; ++gi) {
+        const int o = gi * W;
+        const __m256 cell = _mm256_sub_ps(_mm256_load_ps(w.hi + o), _mm256_load_ps(w.lo + o));
+        const __m256 s0 = _mm256_load_ps(L.s + o);
+        const __m256 delta = _mm256_min_ps(_mm256_sub_ps(_mm256_load_ps(L.d + o), s0), cell);
+        const __m256 s = _mm256_add_ps(s0, delta);
+        _mm256_store_ps(L.s + o, s);
+        _mm256_store_ps(w.delta + o, delta);
+        const __m512d zero = _mm512_setzero_pd();
+        const __m512d sd = _mm512_cvtps_pd(s);
+        const __m512d v = _mm512_add_pd(_mm512_mul_pd(sd, _mm512_add_pd(sd, _mm512_load_pd(L.b + o))),
+                                        _mm512_load_pd(L.c + o));
+        const __m512d rho = _mm512_sqrt_pd(_mm512_max_pd(v, zero));
+        const __m512d z = _mm512_add_pd(_mm512_mul_pd(_mm512_load_pd(L.kz + o), sd), _mm512_load_pd(L.z0 + o));
+        _mm256_store_ps(L.r + o, _mm512_cvtpd_ps(rho));
+        const __mmask8 pos = _mm512_cmp_pd_mask(rho, zero, _CMP_GT_OQ);
+        const __m512d arg = _mm512_min_pd(_mm512_max_pd(_mm512_div_pd(z, rho), _mm512_set1_pd(-1.0)),
+                                          _mm512_set1_pd(1.0));
+        const __m512d ac = _mm512_maskz_mov_pd(pos, acos8(arg));  // 0 where rho is 0
+        const __m512d wd = _mm512_mul_pd(ac, _mm512_set1_pd(kAcosWindow));
+        const __m256 th = _mm512_cvtpd_ps(_mm512_sub_pd(ac, wd));
+        unsure[gi] = ~_mm256_movemask_ps(_mm256_cmp_ps(th, _mm512_cvtpd_ps(_mm512_add_pd(ac, wd)), _CMP_EQ_OQ)) &
+                     _mm256_movemask_ps(as_ps(L.live + o));
+        _mm256_store_ps(w.th + o, th);
+        _mm512_store_pd(w.arg + o, arg);
+    }
+    for (int gi = 0; gi < kGroups8; ++gi)
+        for (int m = unsure[gi]; m != 0; m &= m - 1) {
+            const int i = gi * W + __builtin_ctz(static_cast<unsigned>(m));
+            w.th[i] = static_cast<float>(std::acos(w.arg[i]));
+        }
+
+    // The cells of the density.
+    for (int gi = 0; gi < kGroups8; ++gi) {
+        const int o = gi * W;
+        const int live = _mm256_movemask_ps(as_ps(L.live + o));
+        const __m256 first = as_ps(L.first + o);
+        const __m256 none = _mm256_setzero_ps();
+        __m256i res1, res2;
+        __m256 lo1, hi1, lo2, hi2;
+        w.miss[gi] = search8(t.r0, t.ndr, _mm256_load_ps(L.r + o), load8(L.h1 + o), none, first, res1, lo1, hi1, live);
+        w.miss2[gi] =
+            search8(t.t0, t.nthe, _mm256_load_ps(w.th + o), load8(L.h2 + o), none, first, res2, lo2, hi2, live);
+        const __m256i guess1 = load8(L.j1 + o);
+        store8(w.guess + o, guess1);
+        store8(w.guess2 + o, load8(L.j2 + o));
+        store8(L.next_known + o,
+               _mm256_andnot_si256(_mm256_castps_si256(first), _mm256_cmpeq_epi32(guess1, load8(L.jr + o))));
+        store8(L.j1 + o, res1);
+        store8(L.j2 + o, res2);
+        store8(L.first + o, _mm256_setzero_si256());
+        _mm256_store_ps(w.lo + o, lo1);
+        _mm256_store_ps(w.hi + o, hi1);
+        _mm256_store_ps(w.lo2 + o, lo2);
+        _mm256_store_ps(w.hi2 + o, hi2);
+    }
+    for (int gi = 0; gi < kGroups8; ++gi) {
+        for (int m = w.miss[gi]; m != 0; m &= m - 1) {
+            const int i = gi * W + __builtin_ctz(static_cast<unsigned>(m));
+            settle_search(t.r0, t.ndr, L.r[i], w.guess[i], L.j1[i], w.lo[i], w.hi[i]);
+        }
+        std::memcpy(L.h1 + gi * W, L.j1 + gi * W, sizeof(std::int32_t) * W);
+        for (int m = w.miss2[gi]; m != 0; m &= m - 1) {
+            const int i = gi * W + __builtin_ctz(static_cast<unsigned>(m));
+            settle_search(t.t0, t.nthe, w.th[i], w.guess2[i], L.j2[i], w.lo2[i], w.hi2[i]);
+        }
+        std::memcpy(L.h2 + gi * W, L.j2 + gi * W, sizeof(std::int32_t) * W);
+    }
+
+    // The density and the column.
+    for (int gi = 0; gi < kGroups8; ++gi) {
+        const int o = gi * W;
+        const __m256i one = _mm256_set1_epi32(1);
+        const __m256i j = clamp8(load8(L.j1 + o), t.ndr);
+        const __m256i k = clamp8(load8(L.j2 + o), t.nthe);
+        alignas(32) std::int32_t at[W];
+        store8(at, _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(k, one), _mm256_set1_epi32(t.ndr)),
+                                    _mm256_sub_epi32(j, one)));
+        __m256 c00, c01, c10, c11;
+        {
+            const __m128 zf = _mm_setzero_ps();
+            auto corners = [&](int i) QV_AVX512 {
+                const float* p = t.rho + at[i];
+                return _mm_loadh_pi(_mm_loadl_pi(zf, reinterpret_cast<const __m64*>(p)),
+                                    reinterpret_cast<const __m64*>(p + t.ndr));
+            };
+            auto two_rows = [&](int i) QV_AVX512 {
+                return _mm256_insertf128_ps(_mm256_castps128_ps256(corners(i)), corners(i + 4), 1);
+            };
+            c00 = two_rows(0);
+            c01 = two_rows(1);
+            c10 = two_rows(2);
+            c11 = two_rows(3);
+            transpose8(c00, c01, c10, c11);
+        }
+        const __m256 r = _mm256_load_ps(L.r + o), th = _mm256_load_ps(w.th + o);
+        const __m256 x1lo = _mm256_load_ps(w.lo + o), x1hi = _mm256_load_ps(w.hi + o);
+        const __m256 x2lo = _mm256_load_ps(w.lo2 + o), x2hi = _mm256_load_ps(w.hi2 + o);
+        const __m256 tf = _mm256_div_ps(_mm256_sub_ps(r, x1lo), _mm256_sub_ps(x1hi, x1lo));
+        const __m256 uf = _mm256_div_ps(_mm256_sub_ps(th, x2lo), _mm256_sub_ps(x2hi, x2lo));
+        const __m256 onef = _mm256_set1_ps(1.0f);
+        const __m256 omu = _mm256_sub_ps(onef, uf), omt = _mm256_sub_ps(onef, tf);
+        const __m256 dens =
+            _mm256_add_ps(_mm256_mul_ps(omt, _mm256_add_ps(_mm256_mul_ps(omu, c00), _mm256_mul_ps(uf, c10))),
+                          _mm256_mul_ps(tf, _mm256_add_ps(_mm256_mul_ps(omu, c01), _mm256_mul_ps(uf, c11))));
+        _mm256_store_ps(L.col + o,
+                        _mm256_add_ps(_mm256_load_ps(L.col + o), _mm256_mul_ps(dens, _mm256_load_ps(w.delta + o))));
+        ended[gi] = ~_mm256_movemask_ps(_mm256_cmp_ps(_mm256_load_ps(L.s + o), _mm256_load_ps(L.d + o), _CMP_LT_OQ)) &
+                    _mm256_movemask_ps(as_ps(L.live + o));
+    }
+}
+
+// The march of all pairs: a step of every ray in flight, then the lanes whose
+// ray ended store its column and take the next pair.
+template <int W>
+void march(const Tables& t, Feed& feed, Lanes& L) {
+    constexpr int groups = kLanes / W;
     Scratch w;
     int live = 0;
     for (int i = 0; i < kLanes; ++i) live += feed.next(L, i) ? 1 : 0;
     while (live > 0) {
-        int ended[kGroups];
-        step(t, L, w, ended);
-        for (int gi = 0; gi < kGroups; ++gi)
+        int ended[groups];
+        if constexpr (W == kWidth8)
+            step8(t, L, w, ended);
+        else
+            step4(t, L, w, ended);
+        for (int gi = 0; gi < groups; ++gi)
             for (int m = ended[gi]; m != 0; m &= m - 1) {
-                const int i = gi * kWidth + __builtin_ctz(static_cast<unsigned>(m));
+                const int i = gi * W + __builtin_ctz(static_cast<unsigned>(m));
                 feed.out[L.q[i]] = L.col[i] * 1000.0f;
                 if (!feed.next(L, i)) --live;
             }
@@ -433,13 +678,17 @@ QV_AVX2 void march(const Tables& t, Feed& feed, Lanes& L) {
 
 }  // namespace
 
-bool column_lanes_available() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+int column_lanes_width() {
+    static const int width = !__builtin_cpu_supports("avx2")      ? 0
+                             : __builtin_cpu_supports("avx512f") ? kWidth8
+                                                                 : kWidth;
+    return width;
 }
 
+bool column_lanes_available() { return column_lanes_width() > 0; }
+
 void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
-                          double cos_tt, std::size_t first, float* out, RayDirection& ray) {
+                          double cos_tt, std::size_t first, float* out, RayDirection& ray, int width) {
     const std::size_t n = src.pairs();
     // The lanes' indices are 4-byte: grids far beyond any the program builds
     // take the scalar path, as do grids without a cell in both directions.
@@ -452,7 +701,11 @@ void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt,
     const Tables t{rp.at0(), tp.at0(), g.rho, g.ndr, g.nthe};
     Feed feed(g, src, rt, sin_tt, cos_tt, out, first);
     Lanes lanes;
-    march(t, feed, lanes);
+    if (width <= 0 || width > column_lanes_width()) width = column_lanes_width();
+    if (width >= kWidth8)
+        march<kWidth8>(t, feed, lanes);
+    else
+        march<kWidth>(t, feed, lanes);
     // The direction of the last pair, as the scalar loop leaves it.
     const std::size_t per_r = static_cast<std::size_t>(src.np) * src.nt;
     const std::size_t last = n - 1, rem = last % per_r;
@@ -463,10 +716,11 @@ void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt,
 
 #else  // not x86-64: the scalar path
 
+int column_lanes_width() { return 0; }
 bool column_lanes_available() { return false; }
 
 void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
-                          double cos_tt, std::size_t first, float* out, RayDirection& ray) {
+                          double cos_tt, std::size_t first, float* out, RayDirection& ray, int) {
     target_columns_scalar(g, src, rt, sin_tt, cos_tt, first, out, ray);
 }
 

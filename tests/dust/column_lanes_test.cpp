@@ -66,25 +66,39 @@ void expect_same_ray(const RayDirection& a, const RayDirection& b, const std::st
     EXPECT_EQ(bits(a.sinct), bits(b.sinct)) << what;
 }
 
-// Runs both paths from `first` and compares every column (the entries before
-// first stay as they were) and the final direction. Returns the number of
-// columns that differ.
+// The lane widths this machine has (4: AVX2, 8: AVX-512).
+std::vector<int> widths() {
+    std::vector<int> w;
+    for (int k : {4, 8})
+        if (protrco::column_lanes_width() >= k) w.push_back(k);
+    return w;
+}
+
+// Runs the scalar path and the lanes of every width from `first` and compares
+// every column (the entries before first stay as they were) and the final
+// direction. Returns the number of columns that differ.
 int compare_paths(const protrco::ColumnGrid& g, const protrco::PairSources& src, const Target& t,
                   std::size_t first, const std::string& what) {
     const std::size_t n = src.pairs();
-    std::vector<float> a(n, -7.0f), b(n, -7.0f);
-    RayDirection ra, rb;
-    ra.costhe = rb.costhe = 0.25;  // a direction left by an earlier call
+    std::vector<float> a(n, -7.0f);
+    RayDirection ra;
+    ra.costhe = 0.25;  // a direction left by an earlier call
     protrco::target_columns_scalar(g, src, t.rt, t.st, t.ct, first, a.data(), ra);
-    protrco::target_columns_lanes(g, src, t.rt, t.st, t.ct, first, b.data(), rb);
     int bad = 0;
-    for (std::size_t q = 0; q < n; ++q) {
-        if (std::bit_cast<std::uint32_t>(a[q]) != std::bit_cast<std::uint32_t>(b[q])) {
-            if (++bad <= 5)
-                ADD_FAILURE() << what << " pair " << q << ": scalar " << a[q] << " lanes " << b[q];
+    for (int width : widths()) {
+        std::vector<float> b(n, -7.0f);
+        RayDirection rb;
+        rb.costhe = 0.25;
+        protrco::target_columns_lanes(g, src, t.rt, t.st, t.ct, first, b.data(), rb, width);
+        const std::string tag = what + " width " + std::to_string(width);
+        for (std::size_t q = 0; q < n; ++q) {
+            if (std::bit_cast<std::uint32_t>(a[q]) != std::bit_cast<std::uint32_t>(b[q])) {
+                if (++bad <= 5)
+                    ADD_FAILURE() << tag << " pair " << q << ": scalar " << a[q] << " lanes " << b[q];
+            }
         }
+        expect_same_ray(ra, rb, tag);
     }
-    expect_same_ray(ra, rb, what);
     return bad;
 }
 
@@ -139,31 +153,37 @@ TEST(ColumnLanes, StartingPastTheFirstPair) {
     const Target t{0.5f * (run.glocold.rarr(5) + run.glocold.rarr(4)), std::sin(1.2), std::cos(1.2)};
     std::vector<float> from0(n);
     RayDirection r0;
-    protrco::target_columns_lanes(cg, s.src, t.rt, t.st, t.ct, 0, from0.data(), r0);
+    protrco::target_columns_scalar(cg, s.src, t.rt, t.st, t.ct, 0, from0.data(), r0);
     for (std::size_t first : {std::size_t(1), std::size_t(s.src.nt + 2), per_r + 3, n / 2, n - 1}) {
         EXPECT_EQ(compare_paths(cg, s.src, t, first, "first " + std::to_string(first)), 0);
+        for (int width : widths()) {
+            std::vector<float> c(n, -7.0f);
+            RayDirection r;
+            protrco::target_columns_lanes(cg, s.src, t.rt, t.st, t.ct, first, c.data(), r, width);
+            for (std::size_t q = 0; q < n; ++q)
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(c[q]),
+                          std::bit_cast<std::uint32_t>(q < first ? -7.0f : from0[q]))
+                    << "width " << width << " first " << first << " pair " << q;
+            expect_same_ray(r, r0, "first " + std::to_string(first));
+        }
+    }
+    for (int width : widths()) {
         std::vector<float> c(n, -7.0f);
         RayDirection r;
-        protrco::target_columns_lanes(cg, s.src, t.rt, t.st, t.ct, first, c.data(), r);
-        for (std::size_t q = 0; q < n; ++q)
-            ASSERT_EQ(std::bit_cast<std::uint32_t>(c[q]), std::bit_cast<std::uint32_t>(q < first ? -7.0f : from0[q]))
-                << "first " << first << " pair " << q;
-        expect_same_ray(r, r0, "first " + std::to_string(first));
+        r.costhe = 0.25;
+        protrco::target_columns_lanes(cg, s.src, t.rt, t.st, t.ct, n, c.data(), r, width);
+        EXPECT_EQ(r.costhe, 0.25);
+        EXPECT_EQ(c[n - 1], -7.0f);
     }
-    std::vector<float> c(n, -7.0f);
-    RayDirection r;
-    r.costhe = 0.25;
-    protrco::target_columns_lanes(cg, s.src, t.rt, t.st, t.ct, n, c.data(), r);
-    EXPECT_EQ(r.costhe, 0.25);
-    EXPECT_EQ(c[n - 1], -7.0f);
 }
 
 // Rays that meet the nodes exactly, where the searches' brackets depend on
-// each ray's guesses: evenly spaced radial and polar nodes, sources on the
-// polar axis, in the plane and at the centre, targets on the axis and
-// opposite; the arc cosine's argument is exactly +-1 along the axis and the
-// radius exactly 0 where a ray crosses the centre. A source equal to the
-// target makes a segment of length 0.
+// each ray's guesses: radial nodes at whole numbers of uneven spacing (so
+// that a bracket on the wrong side of a node takes a step of another length),
+// sources on nodes, on the polar axis, in the plane and at the centre,
+// targets on the axis and opposite; the arc cosine's argument is exactly +-1
+// along the axis and the radius exactly 0 where a ray crosses the centre. A
+// source equal to the target makes a segment of length 0.
 TEST(ColumnLanes, RaysAlongTheAxisAndThroughNodesAndTheCentre) {
     SKIP_WITHOUT_LANES();
     test::CapturedConsole cc;
@@ -173,7 +193,7 @@ TEST(ColumnLanes, RaysAlongTheAxisAndThroughNodesAndTheCentre) {
     run.remind.ndr = ndr;
     g.nthearr = nthe;
     g.rarr.resize(ndr);
-    for (int i = 1; i <= ndr; ++i) g.rarr(i) = float(i - 1);
+    for (int i = 1; i <= ndr; ++i) g.rarr(i) = float((i - 1) * i / 2);  // 0, 1, 3, 6, .. 55
     g.thearr.resize(nthe);
     for (int j = 1; j <= nthe; ++j) g.thearr(j) = 3.141593f * float(j - 1) / float(nthe - 1);
     g.rhodiffarr2d.resize(ndr, nthe);
@@ -182,7 +202,7 @@ TEST(ColumnLanes, RaysAlongTheAxisAndThroughNodesAndTheCentre) {
     const protrco::ColumnGrid cg = protrco::column_grid(run);
 
     Sources s;
-    s.rs = {0.0f, 1.0f, 2.5f, 3.0f, 7.0f, 10.0f};
+    s.rs = {0.0f, 1.0f, 2.5f, 3.0f, 6.0f, 10.0f, 28.0f, 55.0f};
     for (double ph : {0.0, 1.0, 3.141592653589793}) {
         s.sp.push_back(std::sin(ph));
         s.cp.push_back(std::cos(ph));
@@ -192,11 +212,12 @@ TEST(ColumnLanes, RaysAlongTheAxisAndThroughNodesAndTheCentre) {
     s.ct = {1.0, -1.0, std::cos(double(g.thearr(4))), 0.0, std::cos(0.3)};
     s.bind();
     const Target targets[] = {
-        {10.0f, 0.0, 1.0},   // on the axis: rays along it from the axis sources
-        {10.0f, 0.0, -1.0},  // the other end: rays through the centre
+        {55.0f, 0.0, 1.0},   // on the axis: rays along it from the axis sources
+        {55.0f, 0.0, -1.0},  // the other end: rays through the centre
+        {36.0f, 0.0, -1.0},
         {3.0f, 0.0, 1.0},    // equal to a source (length 0)
         {0.0f, 0.0, 1.0},    // the centre
-        {7.0f, 1.0, 0.0},    // in the plane
+        {21.0f, 1.0, 0.0},   // in the plane
         {2.5f, std::sin(0.3), std::cos(0.3)},
     };
     for (std::size_t k = 0; k < std::size(targets); ++k)
@@ -206,9 +227,9 @@ TEST(ColumnLanes, RaysAlongTheAxisAndThroughNodesAndTheCentre) {
     // has the column of the scalar march.
     std::vector<float> c(s.src.pairs());
     RayDirection r;
-    protrco::target_columns_lanes(cg, s.src, 3.0f, 0.0, 1.0, 0, c.data(), r);
+    protrco::target_columns_lanes(cg, s.src, 3.0f, 0.0, 1.0, 0, c.data(), r, 4);
     EXPECT_EQ(c[(3 * 3 + 0) * 5 + 0], 0.0f);  // rs 3 on the axis, phi 0
-    EXPECT_GT(c[(4 * 3 + 0) * 5 + 0], 0.0f);
+    EXPECT_GT(c[(4 * 3 + 0) * 5 + 0], 0.0f);  // rs 6 on the axis
 }
 
 // The program's entry point takes the lanes when they are there: the same
