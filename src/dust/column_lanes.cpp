@@ -71,7 +71,54 @@ struct Padded {
     const float* at0() const { return v.data() + 1; }  // at0()[i] = xx(i)
 };
 
-// The pairs not yet started, in the visiting order.
+// The rays of four pairs, as set_direction and RayPoints make them.
+struct Prepared {
+    alignas(32) double b[4], c[4], kz[4], z0[4];
+    alignas(16) float d[4], rs[4];
+    std::int32_t jr0[4], js0[4];
+    std::size_t q[4];
+};
+
+// set_direction and RayPoints of four pairs at once, lane by lane the same
+// operations (rs, the source angles and the azimuths per lane).
+QV_AVX2 __attribute__((noinline)) void prepare4(Prepared& pr, float rt, double sin_tt, double cos_tt,
+                                                const double* st4, const double* ct4, const double* sp4,
+                                                const double* cp4) {
+    const __m256d one = _mm256_set1_pd(1.0), zero = _mm256_setzero_pd();
+    const __m256d rsd = _mm256_cvtps_pd(_mm_load_ps(pr.rs));
+    const __m256d st = _mm256_loadu_pd(st4), ct = _mm256_loadu_pd(ct4);
+    const __m256d rts = _mm256_set1_pd(static_cast<double>(rt) * sin_tt);
+    const __m256d x = _mm256_mul_pd(rts, _mm256_loadu_pd(cp4));
+    const __m256d y = _mm256_mul_pd(rts, _mm256_loadu_pd(sp4));
+    const __m256d z = _mm256_set1_pd(static_cast<double>(rt) * cos_tt);
+    const __m256d t = _mm256_sub_pd(_mm256_mul_pd(ct, x), _mm256_mul_pd(st, z));
+    const __m256d m = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(st, x), _mm256_mul_pd(ct, z)), rsd);
+    const __m256d h = _mm256_xor_pd(y, _mm256_set1_pd(-0.0));
+    __m256d d = _mm256_sqrt_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(t, t), _mm256_mul_pd(h, h)), _mm256_mul_pd(m, m)));
+    const __m256d tiny = _mm256_cmp_pd(
+        d, _mm256_mul_pd(_mm256_set1_pd(1e-12), _mm256_add_pd(_mm256_set1_pd(static_cast<double>(rt)), rsd)),
+        _CMP_LE_OQ);
+    d = _mm256_andnot_pd(tiny, d);
+    const __m256d pos = _mm256_cmp_pd(d, zero, _CMP_GT_OQ);
+    const __m256d c = _mm256_min_pd(_mm256_max_pd(_mm256_div_pd(m, d), _mm256_set1_pd(-1.0)), one);
+    const __m256d costhe = _mm256_blendv_pd(one, c, pos);
+    const __m256d sinthe = _mm256_and_pd(pos, _mm256_sqrt_pd(_mm256_sub_pd(one, _mm256_mul_pd(c, c))));
+    const __m256d tilted = _mm256_and_pd(pos, _mm256_cmp_pd(sinthe, _mm256_set1_pd(0.001), _CMP_GT_OQ));
+    const __m256d q = _mm256_div_pd(t, _mm256_mul_pd(d, sinthe));
+    const __m256d below = _mm256_and_pd(tilted, _mm256_cmp_pd(q, _mm256_set1_pd(-1.0), _CMP_LT_OQ));
+    const __m256d within = _mm256_andnot_pd(below, _mm256_and_pd(tilted, _mm256_cmp_pd(q, one, _CMP_LE_OQ)));
+    const __m256d cosphi = _mm256_blendv_pd(_mm256_blendv_pd(one, _mm256_set1_pd(-1.0), below), q, within);
+    const __m256d sinphi = _mm256_and_pd(within, _mm256_sqrt_pd(_mm256_sub_pd(one, _mm256_mul_pd(q, q))));
+    (void)sinphi;  // the points along the ray need only the cosine
+    const __m256d ax = _mm256_mul_pd(sinthe, cosphi), az = costhe;
+    _mm256_store_pd(pr.b, _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2.0), rsd), az));
+    _mm256_store_pd(pr.c, _mm256_mul_pd(rsd, rsd));
+    _mm256_store_pd(pr.kz, _mm256_sub_pd(_mm256_mul_pd(ct, az), _mm256_mul_pd(st, ax)));
+    _mm256_store_pd(pr.z0, _mm256_mul_pd(ct, rsd));
+    _mm_store_ps(pr.d, _mm256_cvtpd_ps(d));
+}
+
+// The pairs not yet started, in the visiting order, prepared four at a time.
 struct Feed {
     const PairSources& src;
     float rt;
@@ -82,7 +129,8 @@ struct Feed {
     int ir = 0, ip = 0, ith = 0;  // the source cell of pair qn
     int nthe;
     std::vector<std::int32_t> jr_first;  // the radial cell of each source radius
-    RayDirection tmp;
+    Prepared pr;
+    int pn = 0, pi = 0;  // pairs prepared, and taken
 
     Feed(const ColumnGrid& g, const PairSources& s, float rt_, double st, double ct, float* o, std::size_t first)
         : src(s), rt(rt_), sin_tt(st), cos_tt(ct), out(o), r_parked(g.rarr[0]), qn(first), n(s.pairs()),
@@ -99,48 +147,72 @@ struct Feed {
         }
     }
 
+    // The rays of the next (up to) four pairs; false when none is left.
+    bool prepare() {
+        if (qn >= n) return false;
+        double st[4], ct[4], sp[4], cp[4];
+        pn = 0;
+        for (int k = 0; k < 4; ++k) {
+            if (qn < n) {
+                pr.q[k] = qn++;
+                pr.rs[k] = src.rs[ir];
+                pr.jr0[k] = jr_first[ir];
+                pr.js0[k] = ith + 1 < nthe ? ith + 1 : nthe;
+                st[k] = src.sin_the[ith];
+                ct[k] = src.cos_the[ith];
+                sp[k] = src.sin_phi[ip];
+                cp[k] = src.cos_phi[ip];
+                ++pn;
+                if (++ith == src.nt) {
+                    ith = 0;
+                    if (++ip == src.np) {
+                        ip = 0;
+                        ++ir;
+                    }
+                }
+            } else {  // the last pair again, unused
+                pr.rs[k] = pr.rs[k - 1];
+                st[k] = st[k - 1];
+                ct[k] = ct[k - 1];
+                sp[k] = sp[k - 1];
+                cp[k] = cp[k - 1];
+            }
+        }
+        prepare4(pr, rt, sin_tt, cos_tt, st, ct, sp, cp);
+        pi = 0;
+        return true;
+    }
+
     // Puts the next pair whose segment has a length into lane i (the pairs of
     // length 0 on the way get their column 0); false, and the lane parked, when
     // no pair is left.
     bool next(Lanes& L, int i) {
-        while (qn < n) {
-            const std::size_t q = qn++;
-            const float rs = src.rs[ir];
-            const std::int32_t jr0 = jr_first[ir], js0 = ith + 1;
-            const double st = src.sin_the[ith], ct = src.cos_the[ith];
-            const double sp = src.sin_phi[ip], cp = src.cos_phi[ip];
-            if (++ith == src.nt) {
-                ith = 0;
-                if (++ip == src.np) {
-                    ip = 0;
-                    ++ir;
-                }
-            }
-            const float d = static_cast<float>(set_direction(tmp, rt, sin_tt, cos_tt, rs, st, ct, sp, cp));
-            if (!(d > 0.0f)) {
-                out[q] = 0.0f;
+        for (;;) {
+            if (pi == pn && !prepare()) break;
+            const int k = pi++;
+            if (!(pr.d[k] > 0.0f)) {
+                out[pr.q[k]] = 0.0f;
                 continue;
             }
-            const RayPoints pts(tmp, rs);
-            L.b[i] = pts.b;
-            L.c[i] = pts.c;
-            L.kz[i] = pts.kz;
-            L.z0[i] = pts.z0;
-            L.d[i] = d;
+            L.b[i] = pr.b[k];
+            L.c[i] = pr.c[k];
+            L.kz[i] = pr.kz[k];
+            L.z0[i] = pr.z0[k];
+            L.d[i] = pr.d[k];
             L.s[i] = 0.0f;
             L.col[i] = 0.0f;
-            L.r[i] = rs;
+            L.r[i] = pr.rs[k];
             // The searches of the first step have no guess; the lanes find the
             // radial cell known, and test the density's cells around the start
             // point's radial cell and the source's polar cell.
-            L.jr[i] = jr0;
+            L.jr[i] = pr.jr0[k];
             L.j1[i] = L.j2[i] = 0;
-            L.h1[i] = jr0;
-            L.h2[i] = js0 < nthe ? js0 : nthe;
+            L.h1[i] = pr.jr0[k];
+            L.h2[i] = pr.js0[k];
             L.first[i] = -1;
             L.next_known[i] = 0;
             L.live[i] = -1;
-            L.q[i] = q;
+            L.q[i] = pr.q[k];
             return true;
         }
         // A parked lane keeps stepping harmlessly: no length, points at radius 1.
