@@ -1,19 +1,20 @@
-// The pair columns of one target in vector lanes (x86-64 with AVX2, chosen at
-// run time): several rays march at once, one per lane of four doubles, and a
-// lane takes the next pair as soon as its ray ends. Every operation of the
-// scalar march (intrho_sc) is done in the same precision and order, so every
-// column has the same bits:
+// The pair columns of one target in vector lanes (x86-64, chosen at run time:
+// eight doubles per register with AVX-512, four with AVX2): several rays march
+// at once, one per lane, and a lane takes the next pair as soon as its ray
+// ends. Every operation of the scalar march (intrho_sc) is done in the same
+// precision and order, so every column has the same bits:
 //  - sqrt, +, -, *, / are exact-rounded in lanes as in scalar code;
 //  - the arc cosine of the polar angle comes from a polynomial approximation
-//    accurate to a few 1e-16 (relative); where a window of 2^-42 around it holds a float
-//    rounding boundary, the lane takes std::acos instead, so the float is the
-//    one std::acos rounds to;
+//    accurate to a few 1e-16 (relative); where a window of 2^-42 around it
+//    holds a float rounding boundary, the lane takes std::acos instead, so the
+//    float is the one std::acos rounds to;
 //  - the hunt searches keep each ray's own guesses: a lane takes a bracket
 //    without searching only where the search provably gives it whatever the
-//    guess (the point strictly inside a neighbouring cell) or where it is the
-//    guess's own cell (what the search returns at once); other lanes (the
-//    first step of a ray, a point on a node, a jump over several cells) search
-//    by the scalar rules.
+//    guess (the point strictly inside a neighbouring cell), where it is the
+//    guess's own cell (what the search returns at once), or where the same
+//    search was made before (the density's radial search of the last step had
+//    the same point and guess as this step's radial search); other lanes (a
+//    point on a node, a jump over several cells) search by the scalar rules.
 #include "dust/column_density.h"
 
 #include <cstdint>
