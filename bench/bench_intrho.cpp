@@ -116,4 +116,57 @@ void BM_IntrhoextRay(benchmark::State& state) {
 }
 BENCHMARK(BM_IntrhoextRay);
 
+// The whole column pass of one target (the same cell of the equatorial plane at
+// mid radius) over all source cells, as the radiation field makes it: the
+// scalar march and the march in vector lanes.
+struct TargetPass {
+    std::vector<float> rs, out;
+    qv::protrco::PairSources src;
+    qv::protrco::ColumnGrid cg;
+    float rt;
+    double st, ct;
+    explicit TargetPass(DiskGrid& d) {
+        const qv::CirrusGrid& g = d.run.glocold;
+        const int ndr = d.run.remind.ndr;
+        for (int is = 2; is <= ndr; ++is) rs.push_back(0.5f * (g.rarr(is) + g.rarr(is - 1)));
+        src.nr = ndr - 1;
+        src.np = g.nphiarr - 1;
+        src.nt = g.nthearr - 1;
+        src.rs = rs.data();
+        src.sin_phi = &g.sin_phic(2);
+        src.cos_phi = &g.cos_phic(2);
+        src.sin_the = &g.sin_thec(2);
+        src.cos_the = &g.cos_thec(2);
+        cg = qv::protrco::column_grid(d.run);
+        rt = d.pairs[0].rt;
+        st = std::sin(static_cast<double>(d.pairs[0].tt));
+        ct = std::cos(static_cast<double>(d.pairs[0].tt));
+        out.assign(src.pairs(), 0.0f);
+    }
+};
+
+// Width 0: the scalar path; 4: lanes of AVX2; 8: of AVX-512.
+template <int Width>
+void BM_TargetColumns(benchmark::State& state) {
+    DiskGrid& d = grid();
+    TargetPass t(d);
+    if (qv::protrco::column_lanes_width() < Width) {
+        state.SkipWithError("no vector lanes of this width on this machine");
+        return;
+    }
+    for (auto _ : state) {
+        if (Width > 0)
+            qv::protrco::target_columns_lanes(t.cg, t.src, t.rt, t.st, t.ct, 0, t.out.data(), d.run.protrco, Width);
+        else
+            qv::protrco::target_columns_scalar(t.cg, t.src, t.rt, t.st, t.ct, 0, t.out.data(), d.run.protrco);
+        benchmark::DoNotOptimize(t.out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * t.src.pairs()));
+    state.counters["pairs"] = static_cast<double>(t.src.pairs());
+}
+BENCHMARK_TEMPLATE(BM_TargetColumns, 0)->Name("BM_TargetColumnsScalar")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_TargetColumns, 4)->Name("BM_TargetColumnsLanesAVX2")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_TargetColumns, 8)->Name("BM_TargetColumnsLanesAVX512")->Unit(benchmark::kMicrosecond);
+
 }  // namespace

@@ -82,6 +82,19 @@ void target_columns(const ColumnGrid& g, const PairSources& src, float rt, doubl
 void target_columns_scalar(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
                            double cos_tt, std::size_t first, float* out, RayDirection& ray);
 
+// The march in vector lanes: several rays in flight, one per lane, each lane
+// taking the next pair when its ray ends; the same operations in the same
+// order and precision as intrho_sc, so the same bits. column_lanes_width is
+// the widest lanes this machine has (x86-64: 8 doubles with AVX-512, 4 with
+// AVX2; 0 without), column_lanes_available whether it has any.
+// target_columns_lanes marches in lanes of the given width (0: the widest;
+// a width the machine lacks: the next narrower it has); without lanes, or for
+// a grid the lanes do not take, it is the scalar path.
+int column_lanes_width();
+bool column_lanes_available();
+void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
+                          double cos_tt, std::size_t first, float* out, RayDirection& ray, int width = 0);
+
 }  // namespace protrco
 
 namespace cirrus {
