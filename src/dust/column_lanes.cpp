@@ -25,6 +25,10 @@
 #include "dust/column_ray.h"
 
 #if defined(__x86_64__)
+// GCC 12's AVX-512 header leaves the unused half of some registers undefined on
+// purpose, and warns of it wherever those intrinsics are inlined.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #endif
 
