@@ -25,4 +25,4 @@ for threads in 1 "$cores"; do
 done
 echo
 echo "== the column pass of one target over every source cell: vector lanes against the scalar path (one thread)"
-OMP_NUM_THREADS=1 "$bin/qvbench" --benchmark_filter='columns' --benchmark_counters_tabular=true || true
+OMP_NUM_THREADS=1 "$bin/qvbench" --benchmark_filter='TargetColumns' --benchmark_counters_tabular=true || true
