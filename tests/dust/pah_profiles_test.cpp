@@ -717,12 +717,16 @@ TEST(PahProfileFile, EmulatorColumnsTakeTheSpectraThatExist) {
             const bool inside = x >= 2.5e4 && x <= 2.9e5;  // inside both emulator tables
             if (ec.col2_emulated) {
                 // Linear interpolation of 1/x between nodes 1500 A apart.
-                if (inside) EXPECT_NEAR(dbl(w.tablepro(q, 2)), cir(x), 2e-3 * cir(x)) << tag << " w " << x;
+                if (inside) {
+                    EXPECT_NEAR(dbl(w.tablepro(q, 2)), cir(x), 2e-3 * cir(x)) << tag << " w " << x;
+                }
             } else {
                 EXPECT_EQ(w.tablepro(q, 2), wr.tablepro(q, 2)) << tag << " w " << x;
             }
             if (ec.col5_emulated) {
-                if (inside) EXPECT_NEAR(dbl(w.tablepro(q, 5)), mc(x), 1e-5 * mc(x)) << tag << " w " << x;
+                if (inside) {
+                    EXPECT_NEAR(dbl(w.tablepro(q, 5)), mc(x), 1e-5 * mc(x)) << tag << " w " << x;
+                }
             } else {
                 EXPECT_EQ(w.tablepro(q, 5), wr.tablepro(q, 5)) << tag << " w " << x;
             }

@@ -90,11 +90,11 @@ protected:
         for (const auto& e : fs::directory_iterator(dir))
             if (e.is_regular_file() && !e.is_symlink()) fs::copy_file(e.path(), dir / "noann" / e.path().filename());
         fs::create_symlink(bin_path("quelvo"), dir / "noann" / "quelvo");
-        runs = {{"annflag=2 nameres=ann2"},
-                {"annflag=3 nameres=ann3"},
-                {"annflag=2 igeo=1 nameres=sph"},
-                {"annflag=2 igeo=0 nameres=geo0"},
-                {"annflag=4 nameres=bad"}};
+        for (const char* args : {"annflag=2 nameres=ann2", "annflag=3 nameres=ann3", "annflag=2 igeo=1 nameres=sph",
+                                 "annflag=2 igeo=0 nameres=geo0", "annflag=4 nameres=bad"}) {
+            runs.emplace_back();
+            runs.back().args = args;
+        }
         for (Run& r : runs)
             r.status = run_command("cd '" + dir.string() + "' && ./quelvo example " + r.args + " 2>&1", &r.out);
     }
@@ -183,19 +183,25 @@ TEST_F(ExampleEmulator, SpectraFilesLoadAsNineNumbersAndCarryTheEmulatedCirrus) 
                 EXPECT_GE(r[1], 0.0);
                 // The total is the sum of the cirrus, the starlight and the
                 // clouds (and, in the radio, the radio emission).
-                if (r[0] < 1e6) EXPECT_NEAR(r[5], r[1] + r[3] + r[4], 2e-3 * std::fabs(r[5]) + 1e-30) << "row " << i + 1;
+                if (r[0] < 1e6) {
+                    EXPECT_NEAR(r[5], r[1] + r[3] + r[4], 2e-3 * std::fabs(r[5]) + 1e-30) << "row " << i + 1;
+                }
                 if (r[0] * r[1] > peak) {
                     peak = r[0] * r[1];
                     at = r[0];
                 }
                 // Nothing below the emulator's first wavelength, 1 micron.
-                if (r[0] < 1e4) EXPECT_EQ(r[1], 0.0) << "row " << i + 1;
+                if (r[0] < 1e4) {
+                    EXPECT_EQ(r[1], 0.0) << "row " << i + 1;
+                }
             }
             // A cold-dust peak in the far infrared; the cirrus column holds its
             // energy (the run log's value for the angle average).
             EXPECT_GT(at, 5e5);
             EXPECT_LT(at, 2e6);
-            if (std::string(suffix) == "spe") EXPECT_NEAR(area, lcir, 0.03 * lcir);
+            if (std::string(suffix) == "spe") {
+                EXPECT_NEAR(area, lcir, 0.03 * lcir);
+            }
         }
     }
     // annflag 3 treats the cirrus as 2 does; only the clouds' emission that

@@ -20,17 +20,6 @@ namespace {
 using test::AuxInput;
 using test::EmulatorRun;
 
-std::vector<std::string> lines_of(const std::string& s) {
-    std::vector<std::string> v;
-    std::size_t a = 0;
-    while (a < s.size()) {
-        const std::size_t e = s.find('\n', a);
-        v.push_back(s.substr(a, e - a));
-        a = e == std::string::npos ? s.size() : e + 1;
-    }
-    return v;
-}
-
 // ---------------------------------------------------------------------------
 // Where the files are.
 

@@ -35,7 +35,8 @@ inline std::string tav_table(const std::vector<TavRow>& rows, const std::vector<
     int k = 0;
     for (const auto& r : rows) {
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%4d %4d %8.4f 0.5 0.5", ++k, 60 - k, static_cast<double>(r.lookback));
+        std::snprintf(buf, sizeof buf, "%4d %4d %8.4f 0.5 0.5", k + 1, 60 - k, static_cast<double>(r.lookback));
+        ++k;
         s += buf;
         for (float v : r.rates) {
             std::snprintf(buf, sizeof buf, " %.7g", static_cast<double>(v));

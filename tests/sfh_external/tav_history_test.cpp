@@ -222,8 +222,9 @@ TEST_P(TavErrors, StopWithAClearMessage) {
         EXPECT_THAT(e.what(), HasSubstr(GetParam().message));
     }
     // Reading never creates an input.
-    if (std::string(GetParam().name).rfind("Missing", 0) == 0)
+    if (std::string(GetParam().name).rfind("Missing", 0) == 0) {
         EXPECT_FALSE(std::filesystem::exists(GetParam().message));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
