@@ -101,6 +101,7 @@ void allocate_cirrus_record(Run& run) {
     cr.GIROYTIME = cr.DISTMEDIATIME = cr.INTRHOTIME = cr.GIROLAMTIME = 0.0f;
     cr.cell = CirrusCell{};
     cr.cells_computed = 0;
+    cr.cells_redone = 0;
     run.tequi.aint1 = 0.0f;
 }
 

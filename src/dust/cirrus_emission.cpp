@@ -489,7 +489,8 @@ void cell_emission(Run& run) {
     const int nthreads = std::max(1, omp_get_max_threads());
     std::vector<std::unique_ptr<CellWorker>> workers(static_cast<std::size_t>(nthreads));
     for (auto& wk : workers) wk = std::make_unique<CellWorker>(run);
-    const std::size_t batch = 4 * static_cast<std::size_t>(nthreads);
+    // One thread takes the cells one by one: each starts where the last ended.
+    const std::size_t batch = nthreads == 1 ? 1 : 4 * static_cast<std::size_t>(nthreads);
     std::vector<CellResult> results(batch);
     if (cached)
         for (CellResult& r : results) r.column.assign(npairs, 0.0f);
@@ -532,8 +533,10 @@ void cell_emission(Run& run) {
             const TargetCell& tc = cells[c];
             if (tc.compute) {
                 CellResult& r = results[k];
-                if (r.used_unknown && k > 0)
+                if (r.used_unknown && k > 0) {
                     compute_cell(*workers[0], tc, r, run.nr_kelu.liin_s_pos, somma0 || c != first_pdit);
+                    ++cr.cells_redone;
+                }
                 ++k;
                 ++cr.cells_computed;
                 replay_lines(con, r.out);

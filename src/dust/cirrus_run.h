@@ -105,6 +105,9 @@ struct CirrusRun {
     // Target cells whose radiation field the cell loop computed (for the tests
     // and benchmarks).
     int cells_computed = 0;
+    // ... and of those, the ones computed again in their turn, their searches
+    // having depended on where the previous cell's ended.
+    int cells_redone = 0;
 
     // The column-density cache of the pair loop.
     IntrhoCache cache;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <functional>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -334,18 +335,20 @@ TEST(CirrusEmissionLoop, DiskCellsWithoutDustAreSkippedUnlessTheCacheIsInUse) {
 struct LoopResult {
     std::vector<float> etot, ex, ix;
     std::vector<std::string> lines;  // standard output but for the timing lines
-    int computed = 0, it = 0, jt = 0, igra = 0;
+    int computed = 0, redone = 0, it = 0, jt = 0, igra = 0;
     float tmin = 0.0f, tmax = 0.0f;
     std::string cache;  // the cache file, when there is one
 };
 
-LoopResult loop_with(int threads, int igeo, int ndr, bool flut, int intrho) {
+LoopResult loop_with(int threads, int igeo, int ndr, bool flut, int intrho,
+                     const std::function<void(Run&)>& setup = nullptr) {
     const int before = omp_get_max_threads();
     omp_set_num_threads(threads);
     LoopResult r;
     {
         LoopModel l(igeo, ndr, flut, intrho, 60, intrho != 0);
         l.run.modname.verbose_level = 1;
+        if (setup) setup(l.run);
         l.loop();
         const Run& run = l.run;
         const int nlf = run.glopalla.nlf;
@@ -355,6 +358,7 @@ LoopResult loop_with(int threads, int igeo, int ndr, bool flut, int intrho) {
         for (const auto& line : l.m.out())
             if (line.find("time") == std::string::npos) r.lines.push_back(line);
         r.computed = l.computed();
+        r.redone = l.run.cirrus.cells_redone;
         r.it = run.cirrus.cell.it;
         r.jt = run.cirrus.cell.jt;
         r.igra = run.glopdit.igra;
@@ -402,6 +406,62 @@ TEST(CirrusEmissionLoop, ThreadsLeaveTheResultsOfOneThread) {
             SCOPED_TRACE(threads);
             expect_same(loop_with(threads, c.igeo, c.ndr, c.flut, 0), one);
         }
+    }
+}
+
+// Moves the dust grid's frequency entry nearest to the first heating pair of
+// the first small bin's wide-range distribution onto that pair's frequency:
+// every cell then starts its distributions with a lookup on a grid entry,
+// whose bracket depends on where the previous cell's searches ended. Returns
+// false when the grid has no room for the move.
+bool put_a_grid_entry_on_the_first_heating_pair(Run& run) {
+    const std::vector<int> small = test::small_bins(run);
+    if (small.empty()) return false;
+    TemperatureDistribution& td = run.glopdit;
+    td.ix.fill(1e-20f);
+    td.igra = small.front();
+    td.tmin = 0.05f;
+    td.tmax = 4000.0f;
+    glopdit::pdit(run);
+    const PditPlan* plan = nullptr;
+    for (const PditPlan& p : td.reuse.plans)
+        if (p.agra == run.mix.agra(small.front()) && p.tmin == 0.05f && p.tmax == 4000.0f) plan = &p;
+    if (!plan || plan->f.empty()) return false;
+    int i = 0;
+    while (plan->first[i + 1] == 0) ++i;  // the level of the first pair
+    const float e = plan->u[plan->f[0]] - plan->u[i];
+    const float lnu = std::log10(e / 6.62617e-27f);
+    Vec<float>& lf = run.glopalla.lfarr;
+    const int jj = static_cast<int>(plan->j[0]);  // lf(jj) <= lnu < lf(jj + 1)
+    const int m = lnu - lf(jj) < lf(jj + 1) - lnu ? jj : jj + 1;
+    if (m <= 1 || m >= lf.extent()) return false;
+    lf(m) = lnu;
+    // The grid is new: the distribution's first lookup is now on an entry.
+    glopdit::pdit(run);
+    for (const PditPlan& p : td.reuse.plans)
+        if (p.agra == run.mix.agra(small.front()) && p.tmin == 0.05f && p.tmax == 4000.0f &&
+            p.grid[static_cast<std::size_t>(m - 1)] == lnu)
+            return !p.tie.empty() && p.tie.front() == 0;
+    return false;
+}
+
+// Cells whose searches depend on where their predecessor's ended are done
+// again, in the loop in threads, from that position: the loop leaves the
+// numbers of one thread.
+TEST(CirrusEmissionLoop, CellsThatDependOnThePreviousCellsSearchesAreDoneAgain) {
+    bool moved = false;
+    auto setup = [&](qv::Run& run) { moved = put_a_grid_entry_on_the_first_heating_pair(run); };
+    const LoopResult one = loop_with(1, 4, 8, true, 0, setup);
+    ASSERT_TRUE(moved);
+    ASSERT_GT(one.computed, 12);  // more than one batch of three threads
+    EXPECT_EQ(one.redone, 0);  // one thread: every cell starts where the last ended
+    for (int threads : {2, 3}) {
+        SCOPED_TRACE(threads);
+        const LoopResult more = loop_with(threads, 4, 8, true, 0, setup);
+        expect_same(more, one);
+        // Every cell but the first of each batch.
+        EXPECT_GT(more.redone, one.computed / 2);
+        EXPECT_LT(more.redone, one.computed);
     }
 }
 
