@@ -429,10 +429,14 @@ std::vector<std::string> split_lines(const std::string& text) {
 }
 
 // One thread, two threads and every core write the same files to the byte, and
-// the same lines on standard output, but for the lines that hold times.
+// the same lines on standard output, but for the lines that hold times; the
+// files are those committed beside the example, to the byte.
 TEST_F(ExampleModel, AnyNumberOfThreadsWritesTheSameFiles) {
     std::vector<std::string> files = {"example.pan", "example.lvg"};
     for (const auto& suffix : kSuffixes) files.push_back("example." + suffix);
+    const std::string expected = std::string(QV_SOURCE_DIR) + "/examples/expected/";
+    for (const auto& f : files) EXPECT_EQ(read_text(path(f)), read_text(expected + f)) << f;
+    EXPECT_EQ(steady(log()), steady(read_lines(expected + "example.out")));
     for (int k = 0; k < 2; ++k) {
         SCOPED_TRACE("threads " + std::to_string(k + 1));
         ASSERT_EQ(status_threads[k], 0) << out_threads[k];
