@@ -92,6 +92,10 @@ void target_columns_scalar(const ColumnGrid& g, const PairSources& src, float rt
 // a grid the lanes do not take, it is the scalar path.
 int column_lanes_width();
 bool column_lanes_available();
+// The polar angles of the lanes' ray points: float(acos(arg)) for each of the
+// n arguments in [-1, 1], as the march in lanes of the given width finds them
+// (0: the widest); the width used, 0 when there are no lanes (std::acos).
+std::size_t polar_angles_lanes(const double* arg, float* th, std::size_t n, int width);
 void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt, double sin_tt,
                           double cos_tt, std::size_t first, float* out, RayDirection& ray, int width = 0);
 

@@ -753,7 +753,53 @@ void march(const Tables& t, Feed& feed, Lanes& L) {
     }
 }
 
+// The lanes' arc cosine with its rounding check, four or eight at a time, as
+// the march takes it.
+QV_AVX2 __attribute__((noinline)) void polar_angles4(const double* arg, float* th, std::size_t n) {
+    for (std::size_t i = 0; i < n; i += 4) {
+        alignas(32) double a[4] = {1.0, 1.0, 1.0, 1.0};
+        for (std::size_t k = 0; k < 4 && i + k < n; ++k) a[k] = arg[i + k];
+        const __m256d x = _mm256_load_pd(a);
+        const __m256d ac = acos4(x);
+        const __m256d wd = _mm256_mul_pd(ac, _mm256_set1_pd(kAcosWindow));
+        alignas(16) float t[4];
+        const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(ac, wd));
+        const int unsure = ~_mm_movemask_ps(_mm_cmp_ps(lo, _mm256_cvtpd_ps(_mm256_add_pd(ac, wd)), _CMP_EQ_OQ)) & 15;
+        _mm_store_ps(t, lo);
+        for (std::size_t k = 0; k < 4 && i + k < n; ++k)
+            th[i + k] = (unsure >> k) & 1 ? static_cast<float>(std::acos(a[k])) : t[k];
+    }
+}
+
+QV_AVX512 __attribute__((noinline)) void polar_angles8(const double* arg, float* th, std::size_t n) {
+    for (std::size_t i = 0; i < n; i += 8) {
+        alignas(64) double a[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+        for (std::size_t k = 0; k < 8 && i + k < n; ++k) a[k] = arg[i + k];
+        const __m512d x = _mm512_load_pd(a);
+        const __m512d ac = acos8(x);
+        const __m512d wd = _mm512_mul_pd(ac, _mm512_set1_pd(kAcosWindow));
+        alignas(32) float t[8];
+        const __m256 lo = _mm512_cvtpd_ps(_mm512_sub_pd(ac, wd));
+        const int unsure =
+            ~_mm256_movemask_ps(_mm256_cmp_ps(lo, _mm512_cvtpd_ps(_mm512_add_pd(ac, wd)), _CMP_EQ_OQ)) & 255;
+        _mm256_store_ps(t, lo);
+        for (std::size_t k = 0; k < 8 && i + k < n; ++k)
+            th[i + k] = (unsure >> k) & 1 ? static_cast<float>(std::acos(a[k])) : t[k];
+    }
+}
+
 }  // namespace
+
+std::size_t polar_angles_lanes(const double* arg, float* th, std::size_t n, int width) {
+    if (width <= 0 || width > column_lanes_width()) width = column_lanes_width();
+    if (width >= kWidth8)
+        polar_angles8(arg, th, n);
+    else if (width >= kWidth)
+        polar_angles4(arg, th, n);
+    else
+        for (std::size_t i = 0; i < n; ++i) th[i] = static_cast<float>(std::acos(arg[i]));
+    return static_cast<std::size_t>(width);
+}
 
 int column_lanes_width() {
     static const int width = !__builtin_cpu_supports("avx2")      ? 0
@@ -792,6 +838,11 @@ void target_columns_lanes(const ColumnGrid& g, const PairSources& src, float rt,
 }
 
 #else  // not x86-64: the scalar path
+
+std::size_t polar_angles_lanes(const double* arg, float* th, std::size_t n, int) {
+    for (std::size_t i = 0; i < n; ++i) th[i] = static_cast<float>(std::acos(arg[i]));
+    return 0;
+}
 
 int column_lanes_width() { return 0; }
 bool column_lanes_available() { return false; }

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -234,6 +235,43 @@ TEST(ColumnLanes, RaysAlongTheAxisAndThroughNodesAndTheCentre) {
 
 // The program's entry point takes the lanes when they are there: the same
 // columns as the scalar path, on the example-size disk grid.
+// The lanes' polar angles are the floats std::acos rounds to: across [-1, 1],
+// next to both ends, and where the arc cosine lies next to a point halfway
+// between two floats, which only the fallback to std::acos can decide.
+TEST(ColumnLanes, PolarAnglesAreTheFloatsOfStdAcos) {
+    if (!protrco::column_lanes_available()) GTEST_SKIP() << "no vector lanes on this machine";
+    std::vector<double> args;
+    for (int k = 0; k <= 20000; ++k) args.push_back(-1.0 + 2.0 * k / 20000.0);
+    for (int k = 1; k <= 60; ++k) {
+        args.push_back(1.0 - std::ldexp(1.0, -k));
+        args.push_back(-1.0 + std::ldexp(1.0, -k));
+    }
+    std::mt19937 rng(12345);
+    std::uniform_real_distribution<float> angle(1e-6f, 3.1415f);
+    int halfway = 0;
+    for (int k = 0; k < 20000; ++k) {
+        const float f = angle(rng);
+        const double m = 0.5 * (static_cast<double>(f) + static_cast<double>(std::nextafter(f, 4.0f)));
+        const double x = std::cos(m);
+        for (double v : {std::nextafter(x, -2.0), x, std::nextafter(x, 2.0)}) {
+            args.push_back(v);
+            // An argument whose arc cosine is this close to the midpoint.
+            if (std::fabs(std::acos(v) - m) < 1e-12 * m) ++halfway;
+        }
+    }
+    ASSERT_GT(halfway, 10000);
+    std::vector<float> th(args.size());
+    for (int width : widths()) {
+        SCOPED_TRACE(width);
+        ASSERT_EQ(protrco::polar_angles_lanes(args.data(), th.data(), args.size(), width),
+                  static_cast<std::size_t>(width));
+        for (std::size_t i = 0; i < args.size(); ++i)
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(th[i]),
+                      std::bit_cast<std::uint32_t>(static_cast<float>(std::acos(args[i]))))
+                << "acos(" << args[i] << ")";
+    }
+}
+
 TEST(ColumnLanes, DispatchGivesTheScalarColumns) {
     test::CapturedConsole cc;
     qv::Run run{cc.con};
