@@ -269,6 +269,15 @@ struct TargetCell {
     int it = 0, jt = 0;
     float rt = 0.0f, thetat = 0.0f, vol = 0.0f, w = 0.0f;
     bool compute = false;
+    // The target's part of the cell record.
+    void place(CirrusCell& c) const {
+        c.it = it;
+        c.jt = jt;
+        c.rt = rt;
+        c.thetat = thetat;
+        c.vol = vol;
+        c.w = w;
+    }
 };
 
 // What the computation of one cell leaves for the serial part of the loop.
@@ -277,7 +286,6 @@ struct CellResult {
     std::vector<float> column;  // the pair columns (with the cache only)
     std::vector<float> ex, ix, em, tauxy, epah;
     bool pah_done = false;   // epah holds this cell's bands
-    bool emitted = false;    // the grains' emission was computed (w != 0)
     std::string out;         // what the cell wrote on standard output
     std::exception_ptr error;
     NrKelu kelu;             // the search positions the cell left
@@ -359,19 +367,13 @@ void compute_cell(CellWorker& wk, const TargetCell& tc, CellResult& res, int inc
     wk.out.str(std::string());
     res.error = nullptr;
     res.pah_done = false;
-    res.emitted = false;
     run.nr_kelu.liin_s_pos = incoming;
     run.nr_kelu.used_unknown = false;
     td.somma_parr_done = somma_parr_done;
     const std::int64_t nexp0 = run.glocold.nexp, nnoexp0 = run.glocold.nnoexp;
     const float dist0 = cr.DISTMEDIATIME, intrho0 = cr.INTRHOTIME, lam0 = cr.GIROLAMTIME;
     try {
-        cell.it = tc.it;
-        cell.jt = tc.jt;
-        cell.rt = tc.rt;
-        cell.thetat = tc.thetat;
-        cell.vol = tc.vol;
-        cell.w = tc.w;
+        tc.place(cell);
         td.ix.fill(0.0f);
         cr.EX.fill(0.0f);
         cell.sinthet = std::sin(tc.thetat);
@@ -394,7 +396,6 @@ void compute_cell(CellWorker& wk, const TargetCell& tc, CellResult& res, int inc
                 res.epah.assign(run.glopah.epah.data(), run.glopah.epah.data() + kPahBands);
             }
             grain_emission(run);
-            res.emitted = true;
         }
     } catch (...) {
         res.error = std::current_exception();
@@ -557,12 +558,7 @@ void cell_emission(Run& run) {
                 if (tc.w == 0.0f) continue;
                 cr.GIROYTIME += r.t_giroy;
             } else {
-                cell.it = tc.it;
-                cell.jt = tc.jt;
-                cell.rt = tc.rt;
-                cell.thetat = tc.thetat;
-                cell.vol = tc.vol;
-                cell.w = tc.w;
+                tc.place(cell);
                 if (tc.w == 0.0f) continue;
             }
 

@@ -330,6 +330,17 @@ QV_LANE __m256d acos4(__m256d x) {
     return _mm256_blendv_pd(near, far, big);
 }
 
+// The float of the arc cosine where rho > 0 (pos), 0 elsewhere; unsure gets
+// the lanes whose value lies within the check window of a float rounding
+// boundary, which must take std::acos instead.
+QV_LANE __m128 rounded_acos4(__m256d arg, __m256d pos, int& unsure) {
+    const __m256d ac = _mm256_and_pd(acos4(arg), pos);
+    const __m256d wd = _mm256_mul_pd(ac, _mm256_set1_pd(kAcosWindow));
+    const __m128 th = _mm256_cvtpd_ps(_mm256_sub_pd(ac, wd));
+    unsure = ~_mm_movemask_ps(_mm_cmp_ps(th, _mm256_cvtpd_ps(_mm256_add_pd(ac, wd)), _CMP_EQ_OQ)) & 15;
+    return th;
+}
+
 // What a step carries from one stage to the next, lane by lane.
 struct Scratch {
     alignas(64) double arg[kLanes];
@@ -406,11 +417,8 @@ QV_AVX2 __attribute__((noinline)) void step4(const Tables& t, Lanes& L, Scratch&
         const __m256d pos = _mm256_cmp_pd(rho, zero, _CMP_GT_OQ);
         const __m256d arg = _mm256_min_pd(_mm256_max_pd(_mm256_div_pd(z, rho), _mm256_set1_pd(-1.0)),
                                           _mm256_set1_pd(1.0));
-        const __m256d ac = _mm256_and_pd(acos4(arg), pos);  // 0 where rho is 0
-        const __m256d wd = _mm256_mul_pd(ac, _mm256_set1_pd(kAcosWindow));
-        const __m128 th = _mm256_cvtpd_ps(_mm256_sub_pd(ac, wd));
-        unsure[gi] = ~_mm_movemask_ps(_mm_cmp_ps(th, _mm256_cvtpd_ps(_mm256_add_pd(ac, wd)), _CMP_EQ_OQ)) &
-                     live_bits(L, o);
+        const __m128 th = rounded_acos4(arg, pos, unsure[gi]);
+        unsure[gi] &= live_bits(L, o);
         _mm_store_ps(w.th + o, th);
         _mm256_store_pd(w.arg + o, arg);
     }
@@ -582,6 +590,15 @@ QV_LANE8 __m512d acos8(__m512d x) {
     return _mm512_mask_blend_pd(big, near, far);
 }
 
+// rounded_acos4, eight lanes.
+QV_LANE8 __m256 rounded_acos8(__m512d arg, __mmask8 pos, int& unsure) {
+    const __m512d ac = _mm512_maskz_mov_pd(pos, acos8(arg));
+    const __m512d wd = _mm512_mul_pd(ac, _mm512_set1_pd(kAcosWindow));
+    const __m256 th = _mm512_cvtpd_ps(_mm512_sub_pd(ac, wd));
+    unsure = ~_mm256_movemask_ps(_mm256_cmp_ps(th, _mm512_cvtpd_ps(_mm512_add_pd(ac, wd)), _CMP_EQ_OQ)) & 255;
+    return th;
+}
+
 // step4, eight lanes per group.
 QV_AVX512 __attribute__((noinline)) void step8(const Tables& t, Lanes& L, Scratch& w, int* ended) {
     constexpr int W = kWidth8;
@@ -636,11 +653,8 @@ QV_AVX512 __attribute__((noinline)) void step8(const Tables& t, Lanes& L, Scratc
         const __mmask8 pos = _mm512_cmp_pd_mask(rho, zero, _CMP_GT_OQ);
         const __m512d arg = _mm512_min_pd(_mm512_max_pd(_mm512_div_pd(z, rho), _mm512_set1_pd(-1.0)),
                                           _mm512_set1_pd(1.0));
-        const __m512d ac = _mm512_maskz_mov_pd(pos, acos8(arg));  // 0 where rho is 0
-        const __m512d wd = _mm512_mul_pd(ac, _mm512_set1_pd(kAcosWindow));
-        const __m256 th = _mm512_cvtpd_ps(_mm512_sub_pd(ac, wd));
-        unsure[gi] = ~_mm256_movemask_ps(_mm256_cmp_ps(th, _mm512_cvtpd_ps(_mm512_add_pd(ac, wd)), _CMP_EQ_OQ)) &
-                     _mm256_movemask_ps(as_ps(L.live + o));
+        const __m256 th = rounded_acos8(arg, pos, unsure[gi]);
+        unsure[gi] &= _mm256_movemask_ps(as_ps(L.live + o));
         _mm256_store_ps(w.th + o, th);
         _mm512_store_pd(w.arg + o, arg);
     }
@@ -753,19 +767,15 @@ void march(const Tables& t, Feed& feed, Lanes& L) {
     }
 }
 
-// The lanes' arc cosine with its rounding check, four or eight at a time, as
-// the march takes it.
+// The lanes' arc cosine with its rounding check, four or eight at a time: the
+// march's own rounded_acos4 and rounded_acos8.
 QV_AVX2 __attribute__((noinline)) void polar_angles4(const double* arg, float* th, std::size_t n) {
     for (std::size_t i = 0; i < n; i += 4) {
         alignas(32) double a[4] = {1.0, 1.0, 1.0, 1.0};
         for (std::size_t k = 0; k < 4 && i + k < n; ++k) a[k] = arg[i + k];
-        const __m256d x = _mm256_load_pd(a);
-        const __m256d ac = acos4(x);
-        const __m256d wd = _mm256_mul_pd(ac, _mm256_set1_pd(kAcosWindow));
+        int unsure = 0;
         alignas(16) float t[4];
-        const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(ac, wd));
-        const int unsure = ~_mm_movemask_ps(_mm_cmp_ps(lo, _mm256_cvtpd_ps(_mm256_add_pd(ac, wd)), _CMP_EQ_OQ)) & 15;
-        _mm_store_ps(t, lo);
+        _mm_store_ps(t, rounded_acos4(_mm256_load_pd(a), _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), unsure));
         for (std::size_t k = 0; k < 4 && i + k < n; ++k)
             th[i + k] = (unsure >> k) & 1 ? static_cast<float>(std::acos(a[k])) : t[k];
     }
@@ -775,14 +785,9 @@ QV_AVX512 __attribute__((noinline)) void polar_angles8(const double* arg, float*
     for (std::size_t i = 0; i < n; i += 8) {
         alignas(64) double a[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
         for (std::size_t k = 0; k < 8 && i + k < n; ++k) a[k] = arg[i + k];
-        const __m512d x = _mm512_load_pd(a);
-        const __m512d ac = acos8(x);
-        const __m512d wd = _mm512_mul_pd(ac, _mm512_set1_pd(kAcosWindow));
+        int unsure = 0;
         alignas(32) float t[8];
-        const __m256 lo = _mm512_cvtpd_ps(_mm512_sub_pd(ac, wd));
-        const int unsure =
-            ~_mm256_movemask_ps(_mm256_cmp_ps(lo, _mm512_cvtpd_ps(_mm512_add_pd(ac, wd)), _CMP_EQ_OQ)) & 255;
-        _mm256_store_ps(t, lo);
+        _mm256_store_ps(t, rounded_acos8(_mm512_load_pd(a), static_cast<__mmask8>(0xff), unsure));
         for (std::size_t k = 0; k < 8 && i + k < n; ++k)
             th[i + k] = (unsure >> k) & 1 ? static_cast<float>(std::acos(a[k])) : t[k];
     }
