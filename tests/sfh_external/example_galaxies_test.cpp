@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "generators.h"
+#include "support/example_outputs.h"
 #include "support/test_support.h"
 
 namespace qv::test {
@@ -20,30 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-
-std::vector<double> numbers(const std::string& text) {
-    std::vector<double> v;
-    std::istringstream s(text);
-    std::string tok;
-    while (s >> tok) {
-        char* end = nullptr;
-        const double x = std::strtod(tok.c_str(), &end);
-        if (end != tok.c_str() && *end == '\0') v.push_back(x);
-    }
-    return v;
-}
-
-// The first number after a label in the lines.
-double after(const std::vector<std::string>& lines, const std::string& label) {
-    for (const auto& l : lines) {
-        const auto at = l.find(label);
-        if (at == std::string::npos) continue;
-        const auto v = numbers(l.substr(at + label.size()));
-        if (!v.empty()) return v.front();
-    }
-    ADD_FAILURE() << "no line with " << label;
-    return NAN;
-}
 
 struct Galaxy {
     const char* kind;   // the generator's name of the model
@@ -56,15 +33,11 @@ protected:
     TempDir dir;
     std::string out;
 
-    int run(const std::string& args) {
-        return run_command("cd '" + dir.path().string() + "' && ./quelvo " + args + " 2>&1", &out);
-    }
+    int run(const std::string& args) { return run_quelvo(dir.path(), args, &out); }
     void SetUp() override {
-        qvgen::write_example_data(dir.path().string());
+        write_run_folder(dir.path());
         qvgen::write_external_galaxy(GetParam().kind, dir.path().string());
-        fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/" + GetParam().model + ".par",
-                      dir.path() / (std::string(GetParam().model) + ".par"));
-        fs::create_symlink(bin_path("quelvo"), dir.path() / "quelvo");
+        copy_example_par(dir.path(), GetParam().model);
     }
 };
 
@@ -89,7 +62,7 @@ TEST_P(ExampleGalaxy, RunsToItsSpectraWithTheEnergyBudgetClosed) {
     }
     for (std::size_t i = 1; i <= GetParam().summary.size(); ++i)
         EXPECT_EQ(lines[i].rfind(GetParam().summary[i - 1], 0), 0u) << lines[i];
-    const double present = after(lines, " Present SFR=");
+    const double present = number_after(lines, " Present SFR=");
     EXPECT_GT(present, 0.0);
     // The present rate is the files' own at the galaxy's age: the sum of the
     // last rows' rates (Msun/yr) of both files.
@@ -104,7 +77,7 @@ TEST_P(ExampleGalaxy, RunsToItsSpectraWithTheEnergyBudgetClosed) {
     if (std::string(GetParam().kind) == "sorvanto") {
         const auto d = numbers(read_lines("QVmodl.disc.sf").back()), b = numbers(read_lines("QVmodl.bulg.sf").back());
         EXPECT_NEAR(present, d[2] + b[2], 1e-4 * present);
-        EXPECT_NEAR(present, after(lines, " SFR tot a Tgal="), 1e-5 * present);
+        EXPECT_NEAR(present, number_after(lines, " SFR tot a Tgal="), 1e-5 * present);
     }
 
     // Energy: what leaves the galaxy (the clouds re-emit what they absorb) is
@@ -115,33 +88,26 @@ TEST_P(ExampleGalaxy, RunsToItsSpectraWithTheEnergyBudgetClosed) {
     ASSERT_LT(k + 1, lines.size());
     const auto c = numbers(lines[k + 1]);
     ASSERT_EQ(c.size(), 5u);
-    const double e1 = after(lines, " L stars unextincted = ");
-    const double out_in = after(lines, " Output energy / Input (stars) energy");
+    const double e1 = number_after(lines, " L stars unextincted = ");
+    const double out_in = number_after(lines, " Output energy / Input (stars) energy");
     EXPECT_GT(c[0] * c[2] / e1, 0.0);
     EXPECT_NEAR(out_in, 1.0, 0.05);
-    const double cirrus = after(lines, " Energy emitted by cirrus / Energy absorbed by cirrus");
+    const double cirrus = number_after(lines, " Energy emitted by cirrus / Energy absorbed by cirrus");
     EXPECT_GT(cirrus, 0.8);
     EXPECT_LT(cirrus, 1.05);
 
     for (const std::string suffix : {"spe", "0", "60", "90"}) {
         SCOPED_TRACE(suffix);
-        const auto spe = read_lines(m + "." + suffix);
-        int header = 0, rows = 0;
-        for (const auto& l : spe) {
-            if (!l.empty() && l[0] == '#') {
-                ++header;
-                continue;
-            }
-            const auto r = numbers(l);
-            ASSERT_EQ(r.size(), 9u) << l;
-            for (double v : r) ASSERT_TRUE(std::isfinite(v) && v >= 0.0) << l;
+        const SpectrumTable spe = load_spectrum(m + "." + suffix);
+        ASSERT_TRUE(spe.bad.empty()) << spe.bad.front();
+        for (const auto& r : spe.rows) {
+            for (double v : r) ASSERT_GE(v, 0.0) << r[0];
             if (r[0] < 1e6) {
-                EXPECT_LE(std::fabs(r[5] - (r[1] + r[3] + r[4])), 2e-3 * r[5] + 1e-37) << l;
+                EXPECT_LE(std::fabs(r[5] - (r[1] + r[3] + r[4])), 2e-3 * r[5] + 1e-37) << r[0];
             }
-            ++rows;
         }
-        EXPECT_EQ(header, 15);
-        EXPECT_GT(rows, 100);
+        EXPECT_EQ(spe.header.size(), 15u);
+        EXPECT_GT(spe.rows.size(), 100u);
     }
 }
 
@@ -164,19 +130,17 @@ INSTANTIATE_TEST_SUITE_P(
 // export's rows at tgal hold the present rate of the galaxy run with istarfo 4.
 TEST(TavExport, IstarfoFiveEndsTheRunAfterItsExport) {
     TempDir dir;
-    qvgen::write_example_data(dir.path().string());
+    write_run_folder(dir.path());
     qvgen::write_external_galaxy("tav", dir.path().string());
-    fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/tav42.par", dir.path() / "tav42.par");
-    fs::create_symlink(bin_path("quelvo"), dir.path() / "quelvo");
+    copy_example_par(dir.path(), "tav42");
     std::string out;
-    const std::string cd = "cd '" + dir.path().string() + "' && ";
-    ASSERT_EQ(run_command(cd + "./quelvo tav42 istarfo=5 nameres=export 2>&1", &out), 0) << out;
+    ASSERT_EQ(run_quelvo(dir.path(), "tav42 istarfo=5 nameres=export", &out), 0) << out;
     EXPECT_EQ(out.find("cputime="), std::string::npos);
     const auto lines = read_lines("export.out");
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().rfind(" rd=", 0), 0u);
     EXPECT_FALSE(fs::exists("export.spe"));
-    const double tgal = after(lines, " tgal=");
+    const double tgal = number_after(lines, " tgal=");
 
     const auto sft = read_lines("tav42.sft");
     const auto sfd = read_lines("tav42.sfd");
@@ -209,8 +173,8 @@ TEST(TavExport, IstarfoFiveEndsTheRunAfterItsExport) {
         if (std::fabs(r[0] - tgal) <= 5e-3 * tgal) near_tgal.push_back(r[1] + r[2]);
     }
 
-    ASSERT_EQ(run_command(cd + "./quelvo tav42 2>&1", &out), 0) << out;
-    const double present = after(read_lines("tav42.out"), " Present SFR=");
+    ASSERT_EQ(run_quelvo(dir.path(), "tav42", &out), 0) << out;
+    const double present = number_after(read_lines("tav42.out"), " Present SFR=");
     bool found = false;
     for (double v : near_tgal) found = found || std::fabs(v - present) <= 2e-3 * present;
     EXPECT_TRUE(found) << present;
