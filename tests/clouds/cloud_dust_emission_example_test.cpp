@@ -15,6 +15,7 @@
 
 #include "core/quelvo.h"
 #include "generators.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -22,23 +23,10 @@ namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
+using test::numbers;
 
 // Without the HII regions, whose lines leave the energy budget for the pan file.
 const std::vector<std::string> kSmaller = {"emiflag=1", "pahflag=0", "hiiflag=0", "zddiff=0.5", "zdstar=0.5", "nlf=60"};
-const std::vector<std::string> kSuffixes = {"spe", "0", "45", "70", "80", "90"};
-
-std::vector<double> numbers(const std::string& text) {
-    std::vector<double> v;
-    std::istringstream s(text);
-    std::string tok;
-    while (s >> tok) {
-        char* end = nullptr;
-        const double x = std::strtod(tok.c_str(), &end);
-        if (end != tok.c_str() && *end == '\0') v.push_back(x);
-    }
-    return v;
-}
-
 int index_of(const std::vector<std::string>& lines, const std::string& head) {
     for (std::size_t i = 0; i < lines.size(); ++i)
         if (lines[i].rfind(head, 0) == 0) return static_cast<int>(i);
@@ -64,13 +52,11 @@ TEST(CloudDustEmissionExample, TheCloudsReEmitWhatTheyAbsorb) {
         test::TempDir tmp;
         const std::string argv0 = test::write_example_model("m1", tmp.file("data"));
         qvgen::write_emulator_files(tmp.file("data"));
-        std::vector<std::string> args = {argv0, "m1"};
+        std::vector<std::string> args = {"m1"};
         args.insert(args.end(), kSmaller.begin(), kSmaller.end());
         args.insert(args.end(), ec.args.begin(), ec.args.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
         test::CapturedConsole cc;
-        ASSERT_EQ(quelvo_main(static_cast<int>(argv.size()), argv.data(), cc.con), 0) << cc.out.str();
+        ASSERT_EQ(test::run_quelvo_main(argv0, args, cc), 0) << cc.out.str();
 
         const auto log = test::read_lines("m1.out");
         const int kc = index_of(log, " ncloud,lumdus,lprima-ldopo,lprima,ldopo");
@@ -86,16 +72,14 @@ TEST(CloudDustEmissionExample, TheCloudsReEmitWhatTheyAbsorb) {
         ASSERT_GE(ko, 0);
         EXPECT_NEAR(numbers(log[static_cast<std::size_t>(ko)]).at(0), 1.0, 0.03);
 
-        for (const auto& suffix : kSuffixes) {
+        for (const auto& suffix : test::kExampleSuffixes) {
             SCOPED_TRACE(suffix);
-            int rows = 0, glowing = 0;
-            for (const auto& line : test::read_lines("m1." + suffix)) {
-                if (line.empty() || line[0] == '#') continue;
-                const auto v = numbers(line);
-                ASSERT_EQ(v.size(), 9u) << line;
-                ++rows;
+            const test::SpectrumTable spe = test::load_spectrum("m1." + suffix);
+            ASSERT_TRUE(spe.bad.empty()) << spe.bad.front();
+            const int rows = static_cast<int>(spe.rows.size());
+            int glowing = 0;
+            for (const auto& v : spe.rows)
                 if (v[4] > 0.0) ++glowing;
-            }
             EXPECT_GT(rows, 60);
             EXPECT_GT(glowing, rows / 2);
         }

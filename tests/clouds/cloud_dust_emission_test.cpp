@@ -22,12 +22,14 @@
 #include "core/run.h"
 #include "core/stop.h"
 #include "io/textfile.h"
+#include "support/example_outputs.h"
 
 namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace pallanolt96_stages;
+using test::numbers;
 using test::CloudRun;
 using test::kPm;
 
@@ -50,18 +52,6 @@ std::vector<std::string> lines_starting(const std::vector<std::string>& lines, c
     std::vector<std::string> v;
     for (const auto& l : lines)
         if (l.rfind(head, 0) == 0) v.push_back(l);
-    return v;
-}
-
-std::vector<double> numbers(const std::string& text) {
-    std::vector<double> v;
-    std::istringstream s(text);
-    std::string tok;
-    while (s >> tok) {
-        char* end = nullptr;
-        const double x = std::strtod(tok.c_str(), &end);
-        if (end != tok.c_str() && *end == '\0') v.push_back(x);
-    }
     return v;
 }
 

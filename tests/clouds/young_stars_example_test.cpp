@@ -11,6 +11,7 @@
 
 #include "core/quelvo.h"
 #include "core/run.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -69,9 +70,7 @@ TEST(CloudModelExample, TheCommandLogsTheCloudsOfTheExampleModel) {
     test::TempDir tmp;
     const std::string argv0 = test::write_example_model("example", tmp.file("data"));
     test::CapturedConsole cc;
-    std::string a0 = argv0, a1 = "example";
-    char* argv[] = {a0.data(), a1.data(), nullptr};
-    ASSERT_EQ(quelvo_main(2, argv, cc.con), 0) << cc.out.str() << cc.err.str();
+    ASSERT_EQ(test::run_quelvo_main(argv0, {"example"}, cc), 0) << cc.out.str() << cc.err.str();
 
     const auto rec = cloud_records(test::read_lines("example.out"));
     ASSERT_EQ(rec.size(), 7u) << test::read_text("example.out");
