@@ -14,6 +14,7 @@
 
 #include "core/quelvo.h"
 #include "dust/cirrus_fixture.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -21,6 +22,7 @@ namespace qv {
 namespace {
 
 using test::index_of;
+using test::number_after;
 
 struct EmittingExample {
     test::TempDir dir;
@@ -36,32 +38,10 @@ struct EmittingExample {
         test::write_text("m1.par", par);
     }
     int run(std::vector<std::string> args, test::CapturedConsole& cc) {
-        args.insert(args.begin(), {argv0, "m1", "emiflag=1", "pahflag=0", "flutflag=1", "zdstar=1.0", "zddiff=1.0"});
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        return quelvo_main(static_cast<int>(argv.size()), argv.data(), cc.con);
+        args.insert(args.begin(), {"m1", "emiflag=1", "pahflag=0", "flutflag=1", "zdstar=1.0", "zddiff=1.0"});
+        return test::run_quelvo_main(argv0, args, cc);
     }
 };
-
-double number_after(const std::string& line, const std::string& label) {
-    const std::size_t at = line.find(label);
-    EXPECT_NE(at, std::string::npos) << line;
-    return at == std::string::npos ? 0.0 : std::stod(line.substr(at + label.size()));
-}
-
-// Rows of a spectra file (after its header lines starting with '#').
-std::vector<std::vector<double>> rows(const std::string& path) {
-    std::vector<std::vector<double>> r;
-    for (const auto& l : test::read_lines(path)) {
-        if (l.empty() || l[0] == '#') continue;
-        std::istringstream s(l);
-        std::vector<double> v;
-        double x;
-        while (s >> x) v.push_back(x);
-        r.push_back(v);
-    }
-    return r;
-}
 
 TEST(CirrusEmissionExample, CirrusEmitsWhatItAbsorbs) {
     EmittingExample ex;
@@ -78,15 +58,15 @@ TEST(CirrusEmissionExample, CirrusEmitsWhatItAbsorbs) {
     const auto log = test::read_lines("m1.out");
     const int b = index_of(log, " Energy emitted by cirrus / Energy absorbed by cirrus");
     ASSERT_GE(b, 0) << test::read_text("m1.out");
-    const double ratio = number_after(log[b], "absorbed by cirrus");
+    const double ratio = number_after({log[b]}, "absorbed by cirrus");
     EXPECT_NEAR(ratio, 1.0, 0.05);
     const int l = index_of(log, "L cirrus = ");
     ASSERT_GE(l, 0);
-    EXPECT_GT(number_after(log[l], "L cirrus = "), 0.0);
+    EXPECT_GT(number_after({log[l]}, "L cirrus = "), 0.0);
 
     // The cirrus column of the angle average: finite, never negative, and
     // peaking in the far infrared.
-    const auto spe = rows("m1.spe");
+    const auto spe = test::load_spectrum("m1.spe").rows;
     ASSERT_GT(spe.size(), 50u);
     double peak = 0.0, at = 0.0;
     for (const auto& r : spe) {
@@ -110,7 +90,7 @@ TEST(CirrusEmissionExample, CacheWrittenByOneRunGivesTheNextTheSameSpectrum) {
     ASSERT_EQ(ex.run({"zddiff=2.0", "intrho=2", "nameres=b"}, b), 0) << b.out.str();
     EXPECT_GE(index_of(b.out_lines(), " Trying to use existing intrho file"), 0);
     for (const auto& line : b.out_lines()) EXPECT_EQ(line.find("WARNING"), std::string::npos) << line;
-    const auto ra = rows("a.spe"), rb = rows("b.spe");
+    const auto ra = test::load_spectrum("a.spe").rows, rb = test::load_spectrum("b.spe").rows;
     ASSERT_EQ(ra.size(), rb.size());
     for (std::size_t i = 0; i < ra.size(); ++i) {
         ASSERT_EQ(ra[i].size(), rb[i].size());

@@ -15,6 +15,7 @@
 #include "dust/cirrus_grid.h"
 #include "io/format.h"
 #include "io/textfile.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -23,16 +24,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::index_of;
+using test::number_after;
 
 struct Example {
     test::TempDir dir;
     std::string argv0;
     explicit Example(const std::string& model = "m1") { argv0 = test::write_example_model(model, dir.file("data")); }
-    int run(std::vector<std::string> args, test::CapturedConsole& cc) {
-        args.insert(args.begin(), argv0);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        return quelvo_main(static_cast<int>(argv.size()), argv.data(), cc.con);
+    int run(const std::vector<std::string>& args, test::CapturedConsole& cc) {
+        return test::run_quelvo_main(argv0, args, cc);
     }
     // Replaces a MAIN line of the par file ("igeo      2" style: key in columns 1-10).
     void set_key(const std::string& model, const std::string& key, const std::string& value) {
@@ -46,12 +45,6 @@ struct Example {
         test::write_text(model + ".par", text);
     }
 };
-
-double number_after(const std::string& line, const std::string& label) {
-    const std::size_t at = line.find(label);
-    EXPECT_NE(at, std::string::npos) << line;
-    return std::stod(line.substr(at + label.size()));
-}
 
 // The block of run-log lines from "Mdust =" to the conversion factor.
 std::vector<std::string> cirrus_block(const std::vector<std::string>& log) {
@@ -74,7 +67,7 @@ TEST(CirrusExample, RunLogLinesOfTheCirrusGridAndDepths) {
     // history) and the dust-to-gas ratio 0.0089.
     const int o = index_of(out, " Mdiff/12=");
     ASSERT_GE(o, 0);
-    const double hsug = number_after(block[0], "Mdust =") / (number_after(out[o], "Mdiff/12=") * 0.0089 * 1e12);
+    const double hsug = number_after({block[0]}, "Mdust =") / (number_after({out[o]}, "Mdiff/12=") * 0.0089 * 1e12);
     EXPECT_GT(hsug, 0.6);
     EXPECT_LT(hsug, 0.8);
     EXPECT_EQ(block[1], "igeo  rcstar      rcdiff       rdstar     rddiff      zddiff      zdstar");
@@ -83,10 +76,10 @@ TEST(CirrusExample, RunLogLinesOfTheCirrusGridAndDepths) {
     EXPECT_EQ(block[3], fio::list_line({"ndr=", 60, "  nthearr=", 17}));
     EXPECT_TRUE(index_of(out, fio::list_line({"ndr ideale=", 60})) >= 0);
     EXPECT_EQ(block[4], "");
-    const double taup1 = number_after(block[5], "micron =");
-    const double taue = number_after(block[6], "micron =");
-    const double tauh = number_after(block[7], "homogeneous =");
-    const double conv = number_after(block[8], "tau_extinction =");
+    const double taup1 = number_after({block[5]}, "micron =");
+    const double taue = number_after({block[6]}, "micron =");
+    const double tauh = number_after({block[7]}, "homogeneous =");
+    const double conv = number_after({block[8]}, "tau_extinction =");
     EXPECT_GT(taup1, 0.0);
     EXPECT_GT(taue, 10.0 * taup1);  // a thin disk seen edge-on
     EXPECT_GT(tauh, 0.0);
@@ -146,7 +139,7 @@ TEST(CirrusExample, CompositeGalaxyWithAllStarsInOneComponent) {
         const auto log = test::read_lines("m2.out");
         const int k = index_of(log, " Mdust =");
         ASSERT_GE(k, 0);
-        const double mdust = number_after(log[k], "Mdust =");
+        const double mdust = number_after({log[k]}, "Mdust =");
         EXPECT_EQ(log[k], fio::list_line({"Mdust = ", run.cirrus.Mdiff * run.mix.dsug * 1e12f}));
         EXPECT_GE(index_of(log, fio::list_line({"BULGE/TOT in mass=", bulge ? 1.0f : 0.0f})), 0);
 

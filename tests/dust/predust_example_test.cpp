@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/quelvo.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -25,12 +26,9 @@ struct ExampleRun {
     void par(const std::string& text) { test::write_text(tmp.file("example.par"), text); }
 
     int run(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args = {argv0, "example"};
+        std::vector<std::string> args = {"example"};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        status = quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
+        status = test::run_quelvo_main(argv0, args, cc);
         return status;
     }
     std::vector<std::string> out() const { return cc.out_lines(); }

@@ -20,6 +20,7 @@
 #include "dust/spectra_files.h"
 #include "dust/spectra_files_fixture.h"
 #include "io/format.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -29,28 +30,16 @@ namespace {
 namespace fs = std::filesystem;
 using test::index_of;
 using test::load_spectra;
+using test::number_after;
 
 struct Example {
     test::TempDir dir;
     std::string argv0;
     Example() { argv0 = test::write_example_model("m1", dir.file("data")); }
-    int run(std::vector<std::string> args, test::CapturedConsole& cc) {
-        args.insert(args.begin(), argv0);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        return quelvo_main(static_cast<int>(argv.size()), argv.data(), cc.con);
+    int run(const std::vector<std::string>& args, test::CapturedConsole& cc) {
+        return test::run_quelvo_main(argv0, args, cc);
     }
 };
-
-double number_after(const std::vector<std::string>& log, const std::string& label, int from = 0) {
-    const int k = index_of(log, label, from);
-    if (k < 0) {
-        ADD_FAILURE() << "no line \"" << label << "\"";
-        return std::nan("");
-    }
-    const std::string& l = log[std::size_t(k)];
-    return std::stod(l.substr(l.find(label) + label.size()));
-}
 
 // The trapezoid over wavelength of column c of the rows [0, n).
 double integral(const test::SpectraFile& f, std::size_t n, int c) {
