@@ -12,6 +12,7 @@
 #include "core/run.h"
 #include "core/ssp_library.h"
 #include "core/stop.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "synthesis_fixtures.h"
 
@@ -28,11 +29,8 @@ struct ExampleFixture : ::testing::Test {
         write_example_model("example", data);
     }
     // Runs the program as if started by the path data/quelvo.
-    int quelvo(std::vector<std::string> args, CapturedConsole& cc) {
-        args.insert(args.begin(), data + "/quelvo");
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        return quelvo_main(static_cast<int>(argv.size()), argv.data(), cc.con);
+    int quelvo(const std::vector<std::string>& args, CapturedConsole& cc) {
+        return run_quelvo_main(data + "/quelvo", args, cc);
     }
 };
 
