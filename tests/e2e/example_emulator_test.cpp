@@ -5,8 +5,6 @@
 // files. Checks the run log, the energy budget and the spectra files.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -15,54 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "generators.h"
+#include "support/example_outputs.h"
 #include "support/test_support.h"
 
 namespace qv::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Table {
-    std::vector<std::string> header;
-    std::vector<std::vector<double>> rows;
-    int bad = 0;  // rows that are not nine finite numbers
-};
-
-Table load_spectrum(const std::string& path) {
-    Table t;
-    for (const std::string& line : read_lines(path)) {
-        if (!line.empty() && line[0] == '#') {
-            t.header.push_back(line);
-            continue;
-        }
-        std::istringstream in(line);
-        std::vector<double> row;
-        std::string tok;
-        bool ok = true;
-        while (in >> tok) {
-            char* end = nullptr;
-            const double v = std::strtod(tok.c_str(), &end);
-            ok = ok && end != tok.c_str() && *end == '\0' && std::isfinite(v);
-            row.push_back(v);
-        }
-        if (!ok || row.size() != 9) ++t.bad;
-        t.rows.push_back(row);
-    }
-    return t;
-}
-
-double number_after(const std::vector<std::string>& lines, const std::string& label) {
-    for (const auto& l : lines) {
-        const auto at = l.find(label);
-        if (at == std::string::npos) continue;
-        std::istringstream s(l.substr(at + label.size()));
-        double v;
-        if (s >> v) return v;
-    }
-    ADD_FAILURE() << "no line with " << label;
-    return NAN;
-}
 
 bool has_line(const std::vector<std::string>& lines, const std::string& l) {
     return std::find(lines.begin(), lines.end(), l) != lines.end();
@@ -79,13 +36,9 @@ protected:
     static inline std::vector<Run> runs;
 
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("qv-e2e-ann-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
+        dir = fresh_folder("qv-e2e-ann");
+        write_example_folder(dir);
         fs::create_directories(dir / "noann");
-        qvgen::write_example_data(dir.string());
-        qvgen::write_example_model_files(dir.string());
-        fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
-        fs::create_symlink(bin_path("quelvo"), dir / "quelvo");
         // A data folder without the emulator's files.
         for (const auto& e : fs::directory_iterator(dir))
             if (e.is_regular_file() && !e.is_symlink()) fs::copy_file(e.path(), dir / "noann" / e.path().filename());
@@ -96,7 +49,7 @@ protected:
             runs.back().args = args;
         }
         for (Run& r : runs)
-            r.status = run_command("cd '" + dir.string() + "' && ./quelvo example " + r.args + " 2>&1", &r.out);
+            r.status = run_quelvo(dir, "example " + r.args, &r.out);
     }
     static void TearDownTestSuite() {
         std::error_code ec;
@@ -108,20 +61,13 @@ protected:
         throw std::runtime_error("no run " + args);
     }
     static std::vector<std::string> log(const std::string& res) { return read_lines((dir / (res + ".out")).string()); }
-    static std::vector<std::string> lines(const std::string& text) {
-        std::vector<std::string> v;
-        std::istringstream s(text);
-        std::string l;
-        while (std::getline(s, l)) v.push_back(l);
-        return v;
-    }
 };
 
 TEST_F(ExampleEmulator, RunsEndNormallyAndTheCirrusNetworkIsRead) {
     for (const char* a : {"annflag=2 nameres=ann2", "annflag=3 nameres=ann3", "annflag=2 igeo=1 nameres=sph"}) {
         const Run& r = run(a);
         ASSERT_EQ(r.status, 0) << a << "\n" << r.out;
-        const std::vector<std::string> out = lines(r.out);
+        const std::vector<std::string> out = split_lines(r.out);
         const bool sph = std::string(a).find("igeo=1") != std::string::npos;
         EXPECT_TRUE(has_line(out, std::string(" will read network from ./ann/cirrus_") + (sph ? "sph" : "dis") + ".net"))
             << a;
@@ -167,9 +113,9 @@ TEST_F(ExampleEmulator, SpectraFilesLoadAsNineNumbersAndCarryTheEmulatedCirrus) 
         const double lcir = number_after(log(res), " L cirrus = ");
         for (const char* suffix : {"spe", "0", "45", "70", "80", "90"}) {
             SCOPED_TRACE(suffix);
-            const Table t = load_spectrum((dir / (std::string(res) + "." + suffix)).string());
+            const SpectrumTable t = load_spectrum((dir / (std::string(res) + "." + suffix)).string());
             ASSERT_EQ(t.header.size(), 15u);
-            EXPECT_EQ(t.bad, 0);
+            EXPECT_EQ(t.bad.size(), 0u);
             ASSERT_GT(t.rows.size(), 100u);
             double peak = 0.0, at = 0.0, area = 0.0;
             for (std::size_t i = 0; i < t.rows.size(); ++i) {
@@ -206,7 +152,7 @@ TEST_F(ExampleEmulator, SpectraFilesLoadAsNineNumbersAndCarryTheEmulatedCirrus) 
     }
     // annflag 3 treats the cirrus as 2 does; only the clouds' emission that
     // heats it differs (emulated against solved), by far less than 1 %.
-    const Table a = load_spectrum((dir / "ann2.spe").string()), b = load_spectrum((dir / "ann3.spe").string());
+    const SpectrumTable a = load_spectrum((dir / "ann2.spe").string()), b = load_spectrum((dir / "ann3.spe").string());
     ASSERT_EQ(a.rows.size(), b.rows.size());
     for (std::size_t i = 0; i < a.rows.size(); ++i)
         EXPECT_NEAR(a.rows[i][1], b.rows[i][1], 2e-3 * a.rows[i][1]) << "row " << i + 1;
@@ -215,11 +161,11 @@ TEST_F(ExampleEmulator, SpectraFilesLoadAsNineNumbersAndCarryTheEmulatedCirrus) 
 TEST_F(ExampleEmulator, GeometryWithoutANetworkHasNoCirrusEmission) {
     const Run& r = run("annflag=2 igeo=0 nameres=geo0");
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(has_line(lines(r.out), " wrong igeo to run ann at present...."));
+    EXPECT_TRUE(has_line(split_lines(r.out), " wrong igeo to run ann at present...."));
     EXPECT_EQ(r.out.find("will read network"), std::string::npos);
     EXPECT_EQ(number_after(log("geo0"), " L cirrus = "), 0.0);
-    const Table t = load_spectrum((dir / "geo0.spe").string());
-    EXPECT_EQ(t.bad, 0);
+    const SpectrumTable t = load_spectrum((dir / "geo0.spe").string());
+    EXPECT_EQ(t.bad.size(), 0u);
     for (const auto& row : t.rows) EXPECT_EQ(row[1], 0.0);
 }
 
@@ -232,7 +178,7 @@ TEST_F(ExampleEmulator, AnnflagOutsideItsValuesIsRefused) {
 TEST_F(ExampleEmulator, MissingOrBrokenEmulatorFilesEndTheRunNamingThem) {
     // No folder ann/: the names beginning "ann\" are looked for, and not created.
     std::string out;
-    const int st = run_command("cd '" + (dir / "noann").string() + "' && ./quelvo example annflag=2 2>&1", &out);
+    const int st = run_quelvo(dir / "noann", "example annflag=2", &out);
     EXPECT_EQ(st, 2) << out;
     EXPECT_NE(out.find("./ann\\f_aux_dis.dat"), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(dir / "noann" / "ann\\f_aux_dis.dat"));
@@ -241,7 +187,7 @@ TEST_F(ExampleEmulator, MissingOrBrokenEmulatorFilesEndTheRunNamingThem) {
     for (const char* f : {"f_aux_dis.dat", "cirrus_dis.net"}) fs::copy_file(dir / "ann" / f, dir / "noann" / "ann" / f);
     const std::string net = read_text((dir / "noann" / "ann" / "cirrus_dis.net").string());
     write_text((dir / "noann" / "ann" / "cirrus_dis.net").string(), net.substr(0, net.size() / 2));
-    const int st2 = run_command("cd '" + (dir / "noann").string() + "' && ./quelvo example annflag=2 2>&1", &out);
+    const int st2 = run_quelvo(dir / "noann", "example annflag=2", &out);
     EXPECT_EQ(st2, 2) << out;
     EXPECT_NE(out.find("./ann/cirrus_dis.net"), std::string::npos) << out;
     // No spectra file is left behind by the stopped run.

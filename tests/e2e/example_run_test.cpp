@@ -8,8 +8,6 @@
 // without the HII regions, show what the HII regions add.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -18,71 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "generators.h"
 #include "io/format.h"
+#include "support/example_outputs.h"
 #include "support/test_support.h"
 
 namespace qv::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::vector<std::string> kSuffixes = {"spe", "0", "45", "70", "80", "90"};
-
-struct Spectrum {
-    std::vector<std::string> header;
-    std::vector<std::vector<double>> rows;
-    std::vector<std::string> bad;  // rows that are not nine finite numbers
-};
-
-// Reads a spectra file as a whitespace-separated table would be read.
-Spectrum load(const std::string& path) {
-    Spectrum s;
-    for (const std::string& line : read_lines(path)) {
-        if (!line.empty() && line[0] == '#') {
-            s.header.push_back(line);
-            continue;
-        }
-        std::istringstream in(line);
-        std::vector<double> row;
-        std::string tok;
-        bool ok = true;
-        while (in >> tok) {
-            char* end = nullptr;
-            const double v = std::strtod(tok.c_str(), &end);
-            ok = ok && end != tok.c_str() && *end == '\0' && std::isfinite(v);
-            row.push_back(v);
-        }
-        if (!ok || row.size() != 9) s.bad.push_back(line);
-        s.rows.push_back(row);
-    }
-    return s;
-}
-
-// The numbers of a text (tokens that read as numbers), in order.
-std::vector<double> numbers(const std::string& text) {
-    std::vector<double> v;
-    std::istringstream s(text);
-    std::string tok;
-    while (s >> tok) {
-        char* end = nullptr;
-        const double x = std::strtod(tok.c_str(), &end);
-        if (end != tok.c_str() && *end == '\0') v.push_back(x);
-    }
-    return v;
-}
-
-// The first number after a label in a list of lines.
-double after(const std::vector<std::string>& lines, const std::string& label) {
-    for (const auto& l : lines) {
-        const auto at = l.find(label);
-        if (at == std::string::npos) continue;
-        const auto v = numbers(l.substr(at + label.size()));
-        if (!v.empty()) return v.front();
-    }
-    ADD_FAILURE() << "no line with " << label;
-    return NAN;
-}
 
 // Two printed values agree to the four significant digits they carry.
 bool close(double a, double b) { return std::fabs(a - b) <= 2e-3 * std::max(std::fabs(a), std::fabs(b)) + 1e-37; }
@@ -96,35 +37,22 @@ protected:
     static inline int status_threads[2] = {-1, -1};
 
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("qv-e2e-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        qvgen::write_example_data(dir.string());
-        qvgen::write_example_model_files(dir.string());
-        fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/example.par", dir / "example.par");
-        // The program finds its data folder from the path by which it is started.
-        fs::create_symlink(bin_path("quelvo"), dir / "quelvo");
-        const std::string cd = "cd '" + dir.string() + "' && ";
+        dir = fresh_folder("qv-e2e");
+        write_example_folder(dir);
         const std::string fast = " emiflag=0 pahflag=0";
-        status_off = run_command(cd + "./quelvo example hiiflag=0 nameres=hiioff" + fast + " 2>&1", &out_off);
-        status_on = run_command(cd + "./quelvo example nameres=hiion" + fast + " 2>&1", &out_on);
+        status_off = run_quelvo(dir, "example hiiflag=0 nameres=hiioff" + fast, &out_off);
+        status_on = run_quelvo(dir, "example nameres=hiion" + fast, &out_on);
         // Without the PAH bands and the HII regions, every energy that is
         // absorbed is given back in the spectra. (Before the run as shipped:
         // the lvg file is named after the model, whatever nameres.)
-        status_nopah = run_command(cd + "./quelvo example pahflag=0 hiiflag=0 nameres=nopah 2>&1", &out_nopah);
-        status = run_command(cd + "./quelvo example 2>&1", &out);
+        status_nopah = run_quelvo(dir, "example pahflag=0 hiiflag=0 nameres=nopah", &out_nopah);
+        status = run_quelvo(dir, "example", &out);
         // The example again with one and with two threads, each in a folder of
         // its own (the run above takes every core).
         for (int k = 0; k < 2; ++k) {
             const fs::path sub = dir / ("threads" + std::to_string(k + 1));
-            fs::create_directories(sub);
-            qvgen::write_example_data(sub.string());
-            qvgen::write_example_model_files(sub.string());
-            fs::copy_file(dir / "example.par", sub / "example.par");
-            fs::create_symlink(bin_path("quelvo"), sub / "quelvo");
-            status_threads[k] = run_command("cd '" + sub.string() + "' && OMP_NUM_THREADS=" + std::to_string(k + 1) +
-                                                " ./quelvo example 2>&1",
-                                            &out_threads[k]);
+            write_example_folder(sub);
+            status_threads[k] = run_quelvo(sub, "example", &out_threads[k], "OMP_NUM_THREADS=" + std::to_string(k + 1));
         }
     }
     static void TearDownTestSuite() {
@@ -159,9 +87,9 @@ TEST_F(ExampleModel, HiiRegionsWriteThePanFile) {
     ASSERT_EQ(pan.size(), 1u + 9u + 1u + 114u);
     EXPECT_EQ(pan[0], "# file     =example");
     for (int row = 0; row < 3; ++row) {
-        const double ha = after({pan[static_cast<std::size_t>(1 + 3 * row)]}, "# L_Ha(str)=");
-        const double hb = after({pan[static_cast<std::size_t>(2 + 3 * row)]}, "# L_Hb(str)=");
-        const double qh = after({pan[static_cast<std::size_t>(3 + 3 * row)]}, "# Q(H)     =");
+        const double ha = number_after({pan[static_cast<std::size_t>(1 + 3 * row)]}, "# L_Ha(str)=");
+        const double hb = number_after({pan[static_cast<std::size_t>(2 + 3 * row)]}, "# L_Hb(str)=");
+        const double qh = number_after({pan[static_cast<std::size_t>(3 + 3 * row)]}, "# Q(H)     =");
         EXPECT_NEAR(ha / hb, 2.87, 0.01) << row;
         EXPECT_NEAR(hb / qh, 4.79e-3, 2e-5) << row;
         EXPECT_GT(qh, 0.0) << row;
@@ -171,7 +99,7 @@ TEST_F(ExampleModel, HiiRegionsWriteThePanFile) {
     const auto hbeta = numbers(pan[11 + 9].substr(11));
     ASSERT_EQ(hbeta.size(), 8u);
     for (int row = 0; row < 3; ++row)
-        EXPECT_NEAR(hbeta[static_cast<std::size_t>(1 + row)] / (0.99 * after({pan[static_cast<std::size_t>(2 + 3 * row)]}, "# L_Hb(str)=")),
+        EXPECT_NEAR(hbeta[static_cast<std::size_t>(1 + row)] / (0.99 * number_after({pan[static_cast<std::size_t>(2 + 3 * row)]}, "# L_Hb(str)=")),
                     1.0, 0.05)
             << row;
     for (std::size_t k = 11; k < pan.size(); ++k) {
@@ -184,7 +112,7 @@ TEST_F(ExampleModel, HiiRegionsWriteThePanFile) {
 // The nebular continuum in the spectra: against the unattenuated starlight,
 // the starlight after the clouds gains above the Lyman edge and keeps 1% below.
 TEST_F(ExampleModel, HiiRegionsAddTheNebularContinuumToTheSpectra) {
-    const Spectrum on = load(path("hiion.spe")), off = load(path("hiioff.spe"));
+    const SpectrumTable on = load_spectrum(path("hiion.spe")), off = load_spectrum(path("hiioff.spe"));
     ASSERT_EQ(on.rows.size(), off.rows.size());
     int gains = 0;
     for (std::size_t i = 0; i < on.rows.size(); ++i) {
@@ -203,8 +131,8 @@ TEST_F(ExampleModel, HiiRegionsAddTheNebularContinuumToTheSpectra) {
     EXPECT_GT(gains, 20);
     // The budget moves by the light the HII regions take and do not give back
     // as continuum (their lines are listed, not added to the spectra).
-    const double on_in = after(log("hiion"), " Output energy / Input (stars) energy");
-    const double off_in = after(log("hiioff"), " Output energy / Input (stars) energy");
+    const double on_in = number_after(log("hiion"), " Output energy / Input (stars) energy");
+    const double off_in = number_after(log("hiioff"), " Output energy / Input (stars) energy");
     EXPECT_LT(on_in, off_in + 2e-3);
     EXPECT_NEAR(on_in, off_in, 0.01);
 }
@@ -264,7 +192,7 @@ TEST_F(ExampleModel, EnergyBudgetCloses) {
     for (const std::string res : {"example", "nopah"}) {
         SCOPED_TRACE(res);
         const auto lines = log(res);
-        const double out_in = after(lines, " Output energy / Input (stars) energy");
+        const double out_in = number_after(lines, " Output energy / Input (stars) energy");
         EXPECT_NEAR(out_in, 1.0, res == "nopah" ? 0.03 : 0.05);
         // The clouds take (lprima - ldopo) per cloud, ncloud clouds, and their
         // dust gives back lumdus per cloud.
@@ -286,28 +214,28 @@ TEST_F(ExampleModel, EnergyBudgetCloses) {
             EXPECT_GT(dust_share, 0.80) << "cloud dust luminosity over the starlight the clouds absorb";
             EXPECT_LT(dust_share, 0.95) << "the HII regions' share of the clouds' take is missing";
         }
-        const double e1 = after(lines, " L stars unextincted = ");
-        const double lstar = after(lines, " L stars extincted only by MCs = ");
+        const double e1 = number_after(lines, " L stars unextincted = ");
+        const double lstar = number_after(lines, " L stars extincted only by MCs = ");
         // e1 is integrated on the SSP grid and L* on the dust grid, which stops
         // short of the SSP grid's far ultraviolet (where the clouds absorb most):
         // the two agree to a fraction of a percent of e1.
         EXPECT_NEAR(c[0] * c[2], e1 - lstar, 5e-3 * e1);
     }
-    EXPECT_NEAR(after(log("nopah"), " Energy emitted by cirrus / Energy absorbed by cirrus"), 1.0, 0.05);
+    EXPECT_NEAR(number_after(log("nopah"), " Energy emitted by cirrus / Energy absorbed by cirrus"), 1.0, 0.05);
 }
 
 // The PAH bands stand on the dust grid as spikes five points wide, whose
 // trapezoid area is a small part of the band luminosity that the spectra files
 // show as profiles: the budget on the grid misses the rest.
 TEST_F(ExampleModel, PahBandsAreMeasuredInTheSpectraFiles) {
-    const double with = after(log(), " Energy emitted by cirrus / Energy absorbed by cirrus");
-    const double without = after(log("nopah"), " Energy emitted by cirrus / Energy absorbed by cirrus");
+    const double with = number_after(log(), " Energy emitted by cirrus / Energy absorbed by cirrus");
+    const double without = number_after(log("nopah"), " Energy emitted by cirrus / Energy absorbed by cirrus");
     EXPECT_LT(with, without);
     EXPECT_GT(with, 0.8);
     // The spectrum with the profiles carries more cirrus emission than the grid.
-    const Spectrum s = load(path("example.spe"));
-    const Spectrum n = load(path("nopah.spe"));
-    auto integral = [](const Spectrum& sp, int col) {
+    const SpectrumTable s = load_spectrum(path("example.spe"));
+    const SpectrumTable n = load_spectrum(path("nopah.spe"));
+    auto integral = [](const SpectrumTable& sp, int col) {
         double a = 0.0;
         for (std::size_t i = 1; i < sp.rows.size(); ++i)
             a += 0.5 * (sp.rows[i][col] + sp.rows[i - 1][col]) * (sp.rows[i][0] - sp.rows[i - 1][0]);
@@ -319,11 +247,11 @@ TEST_F(ExampleModel, PahBandsAreMeasuredInTheSpectraFiles) {
 
 TEST_F(ExampleModel, SpectraFilesLoadAsNineNumbersPerRow) {
     for (const std::string res : {"example", "nopah"}) {
-        for (const auto& suffix : kSuffixes) {
+        for (const auto& suffix : kExampleSuffixes) {
             const std::string name = res + "." + suffix;
             SCOPED_TRACE(name);
             ASSERT_TRUE(fs::exists(path(name)));
-            const Spectrum s = load(path(name));
+            const SpectrumTable s = load_spectrum(path(name));
             EXPECT_TRUE(s.bad.empty()) << s.bad.front();
             ASSERT_EQ(s.header.size(), 15u);
             EXPECT_EQ(s.header[0],
@@ -359,7 +287,7 @@ TEST_F(ExampleModel, SpectraFilesLoadAsNineNumbersPerRow) {
             EXPECT_EQ(f.substr(f.size() - 4), ".MAP") << f;
         }
     }
-    for (const auto& suffix : kSuffixes) EXPECT_TRUE(fs::exists(path("example." + suffix + ".pah"))) << suffix;
+    for (const auto& suffix : kExampleSuffixes) EXPECT_TRUE(fs::exists(path("example." + suffix + ".pah"))) << suffix;
 }
 
 // The CO lines of the clouds: the lvg file holds every model of the example's
@@ -385,7 +313,7 @@ TEST_F(ExampleModel, CoLinesOfEveryGridModelAreFinite) {
 TEST_F(ExampleModel, MatchesTheCommittedOutputs) {
     const std::string expected = std::string(QV_SOURCE_DIR) + "/examples/expected/";
     std::vector<std::string> files = {"example.out", "example.pan", "example.lvg"};
-    for (const auto& suffix : kSuffixes) files.push_back("example." + suffix);
+    for (const auto& suffix : kExampleSuffixes) files.push_back("example." + suffix);
     for (const auto& f : files) {
         SCOPED_TRACE(f);
         const auto want = read_lines(expected + f);
@@ -421,19 +349,12 @@ std::vector<std::string> steady(const std::vector<std::string>& lines) {
     return v;
 }
 
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> v;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) v.push_back(l);
-    return v;
-}
-
 // One thread, two threads and every core write the same files to the byte, and
 // the same lines on standard output, but for the lines that hold times; the
 // files are those committed beside the example, to the byte.
 TEST_F(ExampleModel, AnyNumberOfThreadsWritesTheSameFiles) {
     std::vector<std::string> files = {"example.pan", "example.lvg"};
-    for (const auto& suffix : kSuffixes) files.push_back("example." + suffix);
+    for (const auto& suffix : kExampleSuffixes) files.push_back("example." + suffix);
     const std::string expected = std::string(QV_SOURCE_DIR) + "/examples/expected/";
     for (const auto& f : files) EXPECT_EQ(read_text(path(f)), read_text(expected + f)) << f;
     EXPECT_EQ(steady(log()), steady(read_lines(expected + "example.out")));

@@ -4,8 +4,6 @@
 // of 8 radial cells keeps each run short; its dust and stars are the example's.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -14,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "generators.h"
+#include "support/example_outputs.h"
 #include "support/test_support.h"
 
 namespace qv::test {
@@ -29,19 +27,14 @@ protected:
     static inline fs::path dir;
 
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("qv-variants-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        qvgen::write_example_data(dir.string());
-        qvgen::write_example_model_files(dir.string());
-        const std::string par = read_text(std::string(QV_SOURCE_DIR) + "/examples/example.par");
-        write_text((dir / "example.par").string(), par);
+        dir = fresh_folder("qv-variants");
+        write_example_folder(dir);
+        const std::string par = read_text((dir / "example.par").string());
         // An almost dust-free galaxy: its own par file, the example's history.
         const std::string key = "\ndsug      0.0089";
         const auto at = par.find(key);
         ASSERT_NE(at, std::string::npos);
         write_text((dir / "nodust.par").string(), par.substr(0, at) + "\ndsug      1e-30 " + par.substr(at + key.size()));
-        fs::create_symlink(bin_path("quelvo"), dir / "quelvo");
     }
     static void TearDownTestSuite() {
         std::error_code ec;
@@ -50,24 +43,9 @@ protected:
 
     static std::string path(const std::string& name) { return (dir / name).string(); }
     static int run(const std::string& args, std::string* out) {
-        return run_command("cd '" + dir.string() + "' && ./quelvo " + args + " 2>&1", out);
+        return run_quelvo(dir, args, out);
     }
 };
-
-// Rows of a spectra file as nine numbers (the header skipped).
-std::vector<std::vector<double>> rows(const std::string& file) {
-    std::vector<std::vector<double>> v;
-    for (const std::string& line : read_lines(file)) {
-        if (!line.empty() && line[0] == '#') continue;
-        std::istringstream in(line);
-        std::vector<double> r;
-        double x = 0.0;
-        while (in >> x) r.push_back(x);
-        EXPECT_EQ(r.size(), 9u) << file << ": " << line;
-        v.push_back(r);
-    }
-    return v;
-}
 
 // A number without a value, as the formatted output writes one (NaN, Infinity,
 // Inf, with a sign) or as C would (nan, inf).
@@ -122,8 +100,8 @@ TEST_F(ExampleVariants, SpectraOnTheSspGridKeepTheStarlight) {
     ASSERT_EQ(run("example wavsspout=1 nameres=ssp" + kFast, &out), 0) << out;
     for (const std::string suffix : {"spe", "0", "90"}) {
         SCOPED_TRACE(suffix);
-        const auto dust = rows(path("ssp." + suffix));
-        const auto ssp = rows(path("ssp.ssp." + suffix));
+        const auto dust = spectrum_rows(path("ssp." + suffix));
+        const auto ssp = spectrum_rows(path("ssp.ssp." + suffix));
         ASSERT_FALSE(dust.empty());
         ASSERT_FALSE(ssp.empty());
         for (const auto& r : ssp)
