@@ -11,6 +11,7 @@
 
 #include "core/quelvo.h"
 #include "generators.h"
+#include "support/model_fixture.h"
 
 namespace qv::test {
 
@@ -115,6 +116,12 @@ int run_quelvo_main(const std::string& argv0, const std::vector<std::string>& ar
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     return quelvo_main(static_cast<int>(all.size()), argv.data(), cc.con);
+}
+
+ExampleModelRun::ExampleModelRun(const std::string& model) { argv0 = write_example_model(model, dir.file("data")); }
+
+int ExampleModelRun::run(const std::vector<std::string>& args, CapturedConsole& cc) const {
+    return run_quelvo_main(argv0, args, cc);
 }
 
 }  // namespace qv::test

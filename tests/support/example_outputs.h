@@ -67,4 +67,15 @@ int run_quelvo(const std::filesystem::path& dir, const std::string& args, std::s
 // then args.
 int run_quelvo_main(const std::string& argv0, const std::vector<std::string>& args, CapturedConsole& cc);
 
+// The example model written as model into a fresh working folder, which is
+// entered for the object's life (write_example_model, its data in "data"), and
+// run there in this process.
+struct ExampleModelRun {
+    TempDir dir;
+    std::string argv0;  // the path by which the program finds the data folder
+    explicit ExampleModelRun(const std::string& model = "m1");
+    // Runs the program with args after argument 0 (the model name first).
+    int run(const std::vector<std::string>& args, CapturedConsole& cc) const;
+};
+
 }  // namespace qv::test
