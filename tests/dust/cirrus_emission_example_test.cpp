@@ -24,11 +24,8 @@ namespace {
 using test::index_of;
 using test::number_after;
 
-struct EmittingExample {
-    test::TempDir dir;
-    std::string argv0;
+struct EmittingExample : test::ExampleModelRun {
     EmittingExample() {
-        argv0 = test::write_example_model("m1", dir.file("data"));
         std::string par = test::read_text("m1.par");
         const std::size_t at = par.find("\nSPECTRA");
         EXPECT_NE(at, std::string::npos);
@@ -39,7 +36,7 @@ struct EmittingExample {
     }
     int run(std::vector<std::string> args, test::CapturedConsole& cc) {
         args.insert(args.begin(), {"m1", "emiflag=1", "pahflag=0", "flutflag=1", "zdstar=1.0", "zddiff=1.0"});
-        return test::run_quelvo_main(argv0, args, cc);
+        return ExampleModelRun::run(args, cc);
     }
 };
 

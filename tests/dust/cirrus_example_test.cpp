@@ -26,13 +26,8 @@ namespace fs = std::filesystem;
 using test::index_of;
 using test::number_after;
 
-struct Example {
-    test::TempDir dir;
-    std::string argv0;
-    explicit Example(const std::string& model = "m1") { argv0 = test::write_example_model(model, dir.file("data")); }
-    int run(const std::vector<std::string>& args, test::CapturedConsole& cc) {
-        return test::run_quelvo_main(argv0, args, cc);
-    }
+struct Example : test::ExampleModelRun {
+    using ExampleModelRun::ExampleModelRun;
     // Replaces a MAIN line of the par file ("igeo      2" style: key in columns 1-10).
     void set_key(const std::string& model, const std::string& key, const std::string& value) {
         std::string text = test::read_text(model + ".par");

@@ -14,25 +14,23 @@
 namespace qv {
 namespace {
 
-struct ExampleRun {
-    test::TempDir tmp;
+struct ExampleRun : test::ExampleModelRun {
     test::CapturedConsole cc;
-    std::string argv0;
     int status = -1;
 
-    ExampleRun() { argv0 = test::write_example_model("example", tmp.file("data")); }
+    ExampleRun() : ExampleModelRun("example") {}
 
     // Replaces the par file's text.
-    void par(const std::string& text) { test::write_text(tmp.file("example.par"), text); }
+    void par(const std::string& text) { test::write_text(dir.file("example.par"), text); }
 
     int run(const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args = {"example"};
         args.insert(args.end(), extra.begin(), extra.end());
-        status = test::run_quelvo_main(argv0, args, cc);
+        status = ExampleModelRun::run(args, cc);
         return status;
     }
     std::vector<std::string> out() const { return cc.out_lines(); }
-    std::vector<std::string> log() const { return test::read_lines(tmp.file("example.out")); }
+    std::vector<std::string> log() const { return test::read_lines(dir.file("example.out")); }
     std::string dump() const { return cc.out.str() + cc.err.str(); }
 };
 

@@ -32,14 +32,7 @@ using test::index_of;
 using test::load_spectra;
 using test::number_after;
 
-struct Example {
-    test::TempDir dir;
-    std::string argv0;
-    Example() { argv0 = test::write_example_model("m1", dir.file("data")); }
-    int run(const std::vector<std::string>& args, test::CapturedConsole& cc) {
-        return test::run_quelvo_main(argv0, args, cc);
-    }
-};
+using Example = test::ExampleModelRun;
 
 // The trapezoid over wavelength of column c of the rows [0, n).
 double integral(const test::SpectraFile& f, std::size_t n, int c) {
