@@ -49,14 +49,13 @@ TEST(CloudDustEmissionExample, TheCloudsReEmitWhatTheyAbsorb) {
     };
     for (const ExampleCase& ec : cases) {
         SCOPED_TRACE(ec.what);
-        test::TempDir tmp;
-        const std::string argv0 = test::write_example_model("m1", tmp.file("data"));
-        qvgen::write_emulator_files(tmp.file("data"));
+        test::ExampleModelRun ex;
+        qvgen::write_emulator_files(ex.dir.file("data"));
         std::vector<std::string> args = {"m1"};
         args.insert(args.end(), kSmaller.begin(), kSmaller.end());
         args.insert(args.end(), ec.args.begin(), ec.args.end());
         test::CapturedConsole cc;
-        ASSERT_EQ(test::run_quelvo_main(argv0, args, cc), 0) << cc.out.str();
+        ASSERT_EQ(ex.run(args, cc), 0) << cc.out.str();
 
         const auto log = test::read_lines("m1.out");
         const int kc = index_of(log, " ncloud,lumdus,lprima-ldopo,lprima,ldopo");
@@ -86,7 +85,7 @@ TEST(CloudDustEmissionExample, TheCloudsReEmitWhatTheyAbsorb) {
         const auto out = cc.out_lines();
         EXPECT_GE(index_of(out, " seed="), 0);
         EXPECT_GE(index_of(out, " scratch files tmp"), 0);
-        for (const auto& e : fs::directory_iterator(tmp.path())) {
+        for (const auto& e : fs::directory_iterator(ex.dir.path())) {
             const std::string f = e.path().filename().string();
             const bool scratch = f.rfind("tmp", 0) == 0 && f.size() == 11 && f.substr(7) != ".MAP";
             EXPECT_FALSE(scratch) << f;

@@ -67,10 +67,9 @@ double bolometric(const Run& run, const Mat<float>& l) {
 }
 
 TEST(CloudModelExample, TheCommandLogsTheCloudsOfTheExampleModel) {
-    test::TempDir tmp;
-    const std::string argv0 = test::write_example_model("example", tmp.file("data"));
+    const test::ExampleModelRun ex("example");
     test::CapturedConsole cc;
-    ASSERT_EQ(test::run_quelvo_main(argv0, {"example"}, cc), 0) << cc.out.str() << cc.err.str();
+    ASSERT_EQ(ex.run({"example"}, cc), 0) << cc.out.str() << cc.err.str();
 
     const auto rec = cloud_records(test::read_lines("example.out"));
     ASSERT_EQ(rec.size(), 7u) << test::read_text("example.out");
