@@ -214,13 +214,17 @@ void gentablepro(Run& run) {
         }
     }
 
-    // The emulator columns take the emulator spectra, each only where its own
-    // spectrum exists (the cloud model rewrites its spectrum in Angstrom and
-    // L_lambda); otherwise the column keeps the interpolated table.
-    for (int m : w.mask_ann) {
+    // The emulator columns take the emulator spectra only when the cirrus
+    // emulator ran, and each column only where its own spectrum exists (the
+    // cloud model rewrites its spectrum in Angstrom and L_lambda); otherwise
+    // the column keeps the interpolated table. So with the cirrus solved,
+    // column 5 keeps each direction's attenuated cloud emission.
+    const bool cirrus_emulated = w.lam_ang.allocated() && w.l_cir.extent() == w.lam_ang.extent();
+    const std::vector<int> none;
+    for (int m : cirrus_emulated ? w.mask_ann : none) {
         const Vec<float>* xs = nullptr;
         const Vec<float>* ys = nullptr;
-        if (m == 2 && w.lam_ang.allocated() && w.l_cir.extent() == w.lam_ang.extent()) {
+        if (m == 2) {
             xs = &w.lam_ang;
             ys = &w.l_cir;
         } else if (m == 5 && run.ann_qve.log_lam_mic_only.allocated() &&

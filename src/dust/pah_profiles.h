@@ -81,9 +81,10 @@ void profile(Run& run, int m);
 
 // Builds wpro and tablepro: the band grid and the table rows that span it,
 // sorted; the table's columns interpolated there; the measured bands added as
-// Drude profiles to the masked columns; the emulator columns replaced by the
-// emulator spectra that exist (2: lam_ang, l_cir; 5: the cloud spectrum of
-// ann_qve); column 6 the sum of columns 2, 4 and 5.
+// Drude profiles to the masked columns; when the cirrus emulator's spectrum
+// exists, the emulator columns replaced by the emulator spectra that exist
+// (2: lam_ang, l_cir; 5: the cloud spectrum of ann_qve); column 6 the sum of
+// columns 2, 4 and 5.
 void gentablepro(Run& run);
 
 // The Drude profile of a band of centre lam and width dlam (Angstrom) at

@@ -177,6 +177,11 @@ struct SolverState {
     // log10 J_nu at the grid point being treated, the field of the solver's
     // small-grain temperature distribution (glopdittau).
     Vec<float> yfluarr = Vec<float>(kSolverNnu);
+    // The radii (0-based) at which each small grain species (0-based) emitted
+    // at its equilibrium temperature in place of a temperature distribution
+    // off its energy balance, in any pass since the driver cleared them at the
+    // start of the solve (set by gens).
+    std::array<std::array<bool, kSolverNr>, kSolverNsp> pdit_fallback{};
 
     // ---- Emergent spectra, log10 L_nu (erg s^-1 Hz^-1): (frequency, 0..10),
     // column 0 the average over the viewing directions ----

@@ -1,8 +1,11 @@
 // The source function of the cloud solver's dust.
 #include "solver/source_function.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "core/run.h"
 #include "dust/cirrus_emission.h"
@@ -98,8 +101,10 @@ void gens(Run& run) {
                 // few 0.001 micron and up, near equilibrium in a strong field):
                 // its distribution then emits far from what it absorbs. Such a
                 // grain emits at its equilibrium temperature instead.
-                if (g.tarr(ir, 1, k) > 0.0f && !balanced(w, qa, j, jstride, e.data()))
+                if (g.tarr(ir, 1, k) > 0.0f && !balanced(w, qa, j, jstride, e.data())) {
                     for (int nu = 0; nu < NNU; ++nu) e[nu] = qa[nu] * 1e20f * planck_at(pn[nu], g.tarr(ir, 1, k));
+                    g.pdit_fallback[static_cast<std::size_t>(k - 1)][static_cast<std::size_t>(ir - 1)] = true;
+                }
             } else {
                 const float t = g.tarr(ir, 1, k);
                 for (int nu = 0; nu < NNU; ++nu) e[nu] = qa[nu] * 1e20f * planck_at(pn[nu], t);
@@ -135,6 +140,22 @@ void gens(Run& run) {
     const std::string line = fio::write_line("(A,2G15.5)", {" Source function Check: ", c, 0.0f});
     g.outlog.push_back(line);
     if (run.modname.verbose_level == 1) run.con.line(line);
+}
+
+std::string pdit_fallback_line(const SolverState& g) {
+    std::vector<fio::Item> items;
+    for (int k = 1; k <= NSP; ++k) {
+        const auto& radii = g.pdit_fallback[static_cast<std::size_t>(k - 1)];
+        const int n = static_cast<int>(std::count(radii.begin(), radii.end(), true));
+        if (n == 0) continue;
+        items.emplace_back(k);
+        items.emplace_back(n);
+    }
+    if (items.empty()) return {};
+    return fio::write_line("(' Small grains at their equilibrium temperature, their temperature distribution "
+                           "off its energy balance by more than a factor 2:',"
+                           "20(' species ',I0,' at ',I0,' radii',:,','))",
+                           items);
 }
 
 }  // namespace qv

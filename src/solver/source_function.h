@@ -14,15 +14,28 @@
 // distributions reuse their field-independent work between points (PditPlan).
 #pragma once
 
+#include <string>
+
 namespace qv {
 
 struct Run;
+struct SolverState;
 
 // Fills sarr (direction 0, Stokes component 1; every other element 0) from jarr,
 // tarr, sigarr and the efficiency tables, and appends the line
 // " Source function Check: " with the sum of sarr and 0.0 (2G15.5) to the solver
-// log globals::outlog (also on standard output when verbose is 1).
+// log globals::outlog (also on standard output when verbose is 1). Marks in
+// globals::pdit_fallback the species and radii that emitted at their
+// equilibrium temperature in place of their distribution.
 void gens(Run& run);
+
+// The line that tells how many radii of each small grain species emitted at
+// their equilibrium temperature since globals::pdit_fallback was cleared:
+// " Small grains at their equilibrium temperature, their temperature
+// distribution off its energy balance by more than a factor 2: species 1 at 40
+// radii, species 11 at 38 radii" (the species that did so, in their order);
+// empty when none did.
+std::string pdit_fallback_line(const SolverState& g);
 
 // The emission term of small grain k at frequency nu (1..54) from the
 // distribution left in glopdittau: qaarr(nu, k) 1e20 times the trapezoid over

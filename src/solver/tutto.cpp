@@ -107,6 +107,7 @@ void tutto(Run& run, int mode, const TuttoOptions& opt) {
           kSolverMaxLams, g.nmapd, mode);
     const std::string stem = solver_stem(g);
     g.outlog.clear();
+    g.pdit_fallback = {};
     Driver d{run, g, g.outlog, con};
     SolverLines& log = g.outlog;
 
@@ -211,6 +212,8 @@ void tutto(Run& run, int mode, const TuttoOptions& opt) {
             if (g.jpflag) genjp(run);
         }
     }
+    // With flutmc: the small grains that emitted at their equilibrium temperature.
+    if (const std::string l = pdit_fallback_line(g); !l.empty()) d.both({l});
 
     // Optical depths along the equator at the reference wavelength, 1 and 0.3 micron.
     const float tau_ref = d.tau_at(lf_ref);

@@ -661,7 +661,9 @@ TEST(PahProfileRows, CountsRowsAndHeaderLinesWithoutCreatingFiles) {
 
 // ---------------------------------------------------------------------------
 // The emulator columns: each takes its emulator's spectrum on the fine grid,
-// and only when that spectrum exists.
+// only when the cirrus emulator's spectrum exists and only when its own
+// spectrum exists (with the cirrus solved, column 5 keeps the file's own
+// attenuated cloud emission).
 
 struct EmulatorColumnCase {
     int annflag;
@@ -672,8 +674,8 @@ struct EmulatorColumnCase {
 TEST(PahProfileFile, EmulatorColumnsTakeTheSpectraThatExist) {
     const EmulatorColumnCase cases[] = {
         {2, true, false, true, false},  {2, false, false, false, false}, {3, true, true, true, true},
-        {3, true, false, true, false},  {1, false, true, false, true},   {1, true, true, false, true},
-        {0, true, true, false, false},
+        {3, true, false, true, false},  {3, false, true, false, false},  {1, false, true, false, false},
+        {1, true, true, false, true},   {0, true, true, false, false},
     };
     // Cirrus: L = 1e3 lambda[A]^-1 on 2e4..3e5 A; cloud: L = 7 + lambda/1e4 on
     // 1e4..1e6 A (both linear tables, linear in between).

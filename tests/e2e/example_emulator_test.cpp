@@ -1,8 +1,9 @@
 // The example model run by the quelvo program with the emulator: annflag 2
-// (the cirrus emission from the cirrus network) and 3 (both emulators; the
-// clouds' dust emission is still not computed), the spheroid's network, a
-// geometry without a network, and the errors of missing or broken emulator
-// files. Checks the run log, the energy budget and the spectra files.
+// (the cirrus emission from the cirrus network), 3 (both emulators; the
+// clouds' dust emission is still not computed) and 1 (the clouds' network with
+// the cirrus solved), the spheroid's network, a geometry without a network,
+// and the errors of missing or broken emulator files. Checks the run log, the
+// energy budget and the spectra files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,7 +45,7 @@ protected:
             if (e.is_regular_file() && !e.is_symlink()) fs::copy_file(e.path(), dir / "noann" / e.path().filename());
         fs::create_symlink(bin_path("quelvo"), dir / "noann" / "quelvo");
         for (const char* args : {"annflag=2 nameres=ann2", "annflag=3 nameres=ann3", "annflag=2 igeo=1 nameres=sph",
-                                 "annflag=2 igeo=0 nameres=geo0", "annflag=4 nameres=bad"}) {
+                                 "annflag=2 igeo=0 nameres=geo0", "annflag=4 nameres=bad", "annflag=1 nameres=ann1"}) {
             runs.emplace_back();
             runs.back().args = args;
         }
@@ -156,6 +157,39 @@ TEST_F(ExampleEmulator, SpectraFilesLoadAsNineNumbersAndCarryTheEmulatedCirrus) 
     ASSERT_EQ(a.rows.size(), b.rows.size());
     for (std::size_t i = 0; i < a.rows.size(); ++i)
         EXPECT_NEAR(a.rows[i][1], b.rows[i][1], 2e-3 * a.rows[i][1]) << "row " << i + 1;
+}
+
+// The clouds' emission in a direction's file is the one the cirrus lets through
+// in that direction, whether the clouds are solved (annflag 0: the example's
+// committed outputs, which the run test holds the program to) or emulated with
+// the cirrus solved (annflag 1): edge-on, the disk dims it in the mid infrared
+// below the angle average.
+TEST_F(ExampleEmulator, CloudEmissionKeepsEachDirectionsAttenuation) {
+    ASSERT_EQ(run("annflag=1 nameres=ann1").status, 0) << run("annflag=1 nameres=ann1").out;
+    const std::string shipped = std::string(QV_SOURCE_DIR) + "/examples/expected/example";
+    const std::string ann1 = (dir / "ann1").string();
+    for (const std::string& stem : {shipped, ann1}) {
+        SCOPED_TRACE(stem);
+        const Table edge = load_spectrum(stem + ".90"), mean = load_spectrum(stem + ".spe");
+        ASSERT_EQ(edge.bad, 0);
+        ASSERT_EQ(mean.bad, 0);
+        ASSERT_EQ(edge.rows.size(), mean.rows.size());
+        // Rows at 5-30 micron; those at most 20 micron not below the average,
+        // those (annflag 1) within the four written digits of it.
+        int seen = 0, not_below = 0, alike = 0;
+        double first_not_below = 0.0, first_alike = 0.0;
+        for (std::size_t i = 0; i < edge.rows.size(); ++i) {
+            const auto &e = edge.rows[i], &m = mean.rows[i];
+            ASSERT_EQ(e[0], m[0]) << "row " << i + 1;
+            if (e[0] < 5e4 || e[0] > 3e5) continue;
+            ++seen;
+            if (e[0] <= 2e5 && !(e[4] < m[4]) && not_below++ == 0) first_not_below = e[0];
+            if (stem == ann1 && !(std::fabs(e[4] / m[4] - 1.0) > 2e-3) && alike++ == 0) first_alike = e[0];
+        }
+        EXPECT_GT(seen, 100);
+        EXPECT_EQ(not_below, 0) << "first at " << first_not_below << " A";
+        EXPECT_EQ(alike, 0) << "first at " << first_alike << " A";
+    }
 }
 
 TEST_F(ExampleEmulator, GeometryWithoutANetworkHasNoCirrusEmission) {

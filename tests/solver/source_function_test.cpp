@@ -140,6 +140,7 @@ TEST_F(SmallGrains, UnbalancedDistributionGivesWayToTheEquilibriumTemperature) {
     s.run.modname.flutmc = true;
     gens(s.run);
     EXPECT_NE(s.g.sarr.storage(), off.storage()) << "the 10 A grain emits from its distribution";
+    EXPECT_EQ(pdit_fallback_line(s.g), "");
 
     s.run.taumix.agra(1) = 0.008f;
     s.tables(test::solver_plane_dir());
@@ -155,6 +156,27 @@ TEST_F(SmallGrains, UnbalancedDistributionGivesWayToTheEquilibriumTemperature) {
     const double absorbed = integral(
         [&](int nu) { return static_cast<double>(s.g.qaarr(nu, 1)) * 1e20 * static_cast<double>(s.g.jarr(kSolverNr, 1, nu, 0)); });
     EXPECT_LT(emitted, 0.5 * absorbed);
+
+    // Every radius where the grain is present is marked for species 1 alone,
+    // and the line says how many.
+    int present = 0;
+    for (int ir = 1; ir <= kSolverNr; ++ir) {
+        const bool here = s.g.tarr(ir, 1, 1) > 0.0f;
+        present += here ? 1 : 0;
+        EXPECT_EQ(s.g.pdit_fallback[0][static_cast<std::size_t>(ir - 1)], here) << "radius " << ir;
+    }
+    ASSERT_GT(present, 0);
+    for (std::size_t k = 1; k < kSolverNsp; ++k)
+        for (bool b : s.g.pdit_fallback[k]) EXPECT_FALSE(b) << "species " << k + 1;
+    const std::string head =
+        " Small grains at their equilibrium temperature, their temperature distribution off its energy balance "
+        "by more than a factor 2:";
+    EXPECT_EQ(pdit_fallback_line(s.g), head + " species 1 at " + std::to_string(present) + " radii");
+    // Each radius counts once however many passes mark it; species in their order.
+    gens(s.run);
+    s.g.pdit_fallback[12][4] = s.g.pdit_fallback[12][39] = true;
+    EXPECT_EQ(pdit_fallback_line(s.g),
+              head + " species 1 at " + std::to_string(present) + " radii, species 13 at 2 radii");
 }
 
 TEST_F(SmallGrains, OnlyWithTheSwitchAndUpToTheLimitRadius) {

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "core/stop.h"
+#include "io/format.h"
 #include "io/textfile.h"
 #include "solver/solve_fixture.h"
+#include "solver/source_function.h"
 #include "solver/tutto.h"
 
 namespace qv {
@@ -270,6 +272,48 @@ TEST(Tutto, InitialLoopLimitWarns) {
     EXPECT_TRUE(has(s.log));
     EXPECT_EQ(s.log.back().substr(0, 10), " Impiegati");
     EXPECT_FALSE(s.spe.empty());
+}
+
+// With flutmc, the small grains (here the smallest bin of each material, 0.008
+// micron, too coarse for the distributions' 150 levels) that emit at their
+// equilibrium temperature are named once per solve, after the passes, in the
+// log and on standard output; the next solve starts its count afresh.
+TEST(Tutto, SmallGrainFallbackLineOncePerSolve) {
+    SolveFixture fx(test::solver_settings({13}, {45.0f}, {}), qvgen::GrainTables::example);
+    fx.source(1.0e6 * test::kLsun);
+    fx.g.taue = 1.0f;
+    fx.g.rmsr0 = 100.0f;
+    fx.run.modname.flutmc = true;
+    tutto(fx.run, 2);
+    const std::string head = " Small grains at their equilibrium temperature";
+    auto with_head = [&](const std::vector<std::string>& v) {
+        std::vector<std::size_t> at;
+        for (std::size_t i = 0; i < v.size(); ++i)
+            if (v[i].rfind(head, 0) == 0) at.push_back(i);
+        return at;
+    };
+    const std::vector<std::string> log = fx.log(), out = fx.cc.out_lines();
+    const std::string line = pdit_fallback_line(fx.g);
+    ASSERT_NE(line, "");
+    EXPECT_NE(line.find(" species 1 at "), std::string::npos) << line;
+    EXPECT_NE(line.find(" species 11 at "), std::string::npos) << line;
+    const auto in_log = with_head(log), in_out = with_head(out);
+    ASSERT_EQ(in_log.size(), 1u);
+    ASSERT_EQ(in_out.size(), 1u);
+    EXPECT_EQ(log[in_log[0]], line);
+    EXPECT_EQ(out[in_out[0]], line);
+    // In the log between the last source-function check and the final optical depths.
+    EXPECT_EQ(log[in_log[0] - 1].rfind(" Source function Check: ", 0), 0u);
+    EXPECT_EQ(log[in_log[0] + 2].rfind("TAUE = ", 0), 0u) << log[in_log[0] + 2];
+    // On standard output after the last pass number.
+    EXPECT_EQ(out[in_out[0] - 1], fio::list_line({3}));
+
+    fx.run.modname.flutmc = false;
+    fx.cc.out.str("");
+    tutto(fx.run, 2);
+    EXPECT_EQ(pdit_fallback_line(fx.g), "");
+    EXPECT_TRUE(with_head(fx.log()).empty());
+    EXPECT_TRUE(with_head(fx.cc.out_lines()).empty());
 }
 
 }  // namespace
