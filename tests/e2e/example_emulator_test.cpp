@@ -170,9 +170,9 @@ TEST_F(ExampleEmulator, CloudEmissionKeepsEachDirectionsAttenuation) {
     const std::string ann1 = (dir / "ann1").string();
     for (const std::string& stem : {shipped, ann1}) {
         SCOPED_TRACE(stem);
-        const Table edge = load_spectrum(stem + ".90"), mean = load_spectrum(stem + ".spe");
-        ASSERT_EQ(edge.bad, 0);
-        ASSERT_EQ(mean.bad, 0);
+        const SpectrumTable edge = load_spectrum(stem + ".90"), mean = load_spectrum(stem + ".spe");
+        ASSERT_TRUE(edge.bad.empty());
+        ASSERT_TRUE(mean.bad.empty());
         ASSERT_EQ(edge.rows.size(), mean.rows.size());
         // Rows at 5-30 micron; those at most 20 micron not below the average,
         // those (annflag 1) within the four written digits of it.
