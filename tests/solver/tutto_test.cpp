@@ -58,13 +58,16 @@ const Solved& thin_cloud() {
 
 double source_erg(const Solved& s) { return static_cast<double>(s.fx->g.al46tru) * 1e46; }
 
-// The solver's own integral of the source (Romberg to 0.001 in 4-byte reals,
-// whose convergence test is met early on a blackbody) lies within 12 % of the
-// blackbody it was given; the spectra, integrated on the frequency grid, see
-// the source within 3 % (below).
+// The solver's own integral of the source is 10 % above the blackbody it was
+// given: the outer Romberg integral over the frequency (4-byte reals, 0.001)
+// meets its convergence test at its fifth stage, 17 points across 5.8 decades,
+// the first stage at which the test is made, and accepts that coarse value.
+// The value is pinned so that a change of the quadrature, its accuracy or its
+// range is seen; the spectra, integrated on the frequency grid, see the
+// source within 3 % (below).
 TEST(Tutto, SourceLuminosity) {
     const Solved& s = grey_cloud();
-    EXPECT_NEAR(source_erg(s) / s.fx->lsrc, 1.0, 0.12);
+    EXPECT_NEAR(source_erg(s) / s.fx->lsrc, 1.1014, 0.002);
 }
 
 // Escaping source light plus dust emission is the source luminosity, in every
