@@ -54,12 +54,13 @@ struct ExampleCase {
 
 TEST(CloudDustEmissionExample, TheCloudsReEmitWhatTheyAbsorb) {
     // The emulator is normalised to the absorbed light. The solver gives back
-    // 0.947 of it: the clouds' PAHs absorb ultraviolet light that the solver
-    // does not re-emit (-7.9 %), its three fixed passes stop short of balance
-    // (-3.4 %), the smoothed source and the conservation target on its 54
-    // frequencies add about 5 %, and the mapping of its spectrum onto the
-    // galaxy's grid takes 1.5 to 2.8 %. Held to 1 %, so that a change of one
-    // of these (the conservation target, the rays' optical-depth stop) is seen.
+    // 0.947 of it on this model: it does not re-emit the ultraviolet light
+    // that the clouds' PAHs absorb (the largest term, about 8 %), its three
+    // fixed passes stop short of balance, the smoothed source and the
+    // conservation target on its 54 frequencies add a few per cent, and the
+    // mapping of its spectrum onto the galaxy's grid takes one to three. Held
+    // to 1 %, so that a change of one of these (the conservation target, the
+    // rays' optical-depth stop) is seen.
     const ExampleCase cases[] = {
         {"solved clouds", {}, 0.947, 0.01},
         {"emulated clouds", {"annflag=1"}, 1.0, 1e-3},
