@@ -36,16 +36,22 @@ int index_of(const std::vector<std::string>& lines, const std::string& head) {
 struct ExampleCase {
     const char* what;
     std::vector<std::string> args;
-    double reemitted;  // tolerance on the clouds' dust luminosity over the light they absorb
+    double reemitted;  // the clouds' dust luminosity over the light they absorb
+    double tolerance;
 };
 
 TEST(CloudDustEmissionExample, TheCloudsReEmitWhatTheyAbsorb) {
-    // The emulator is normalised to the absorbed light; the solver gives back
-    // about 95 % of it (the ultraviolet absorption of the clouds' PAHs is not
-    // re-emitted by it).
+    // The emulator is normalised to the absorbed light. The solver gives back
+    // 0.947 of it on this model: it does not re-emit the ultraviolet light
+    // that the clouds' PAHs absorb (the largest term, about 8 %), its three
+    // fixed passes stop short of balance, the smoothed source and the
+    // conservation target on its 54 frequencies add a few per cent, and the
+    // mapping of its spectrum onto the galaxy's grid takes one to three. Held
+    // to 1 %, so that a change of one of these (the conservation target, the
+    // rays' optical-depth stop) is seen.
     const ExampleCase cases[] = {
-        {"solved clouds", {}, 0.07},
-        {"emulated clouds", {"annflag=1"}, 1e-3},
+        {"solved clouds", {}, 0.947, 0.01},
+        {"emulated clouds", {"annflag=1"}, 1.0, 1e-3},
     };
     for (const ExampleCase& ec : cases) {
         SCOPED_TRACE(ec.what);
@@ -66,7 +72,7 @@ TEST(CloudDustEmissionExample, TheCloudsReEmitWhatTheyAbsorb) {
         const auto rec = numbers(log[static_cast<std::size_t>(kc + 1)]);
         ASSERT_EQ(rec.size(), 5u);
         EXPECT_GT(rec[2], 0.0);
-        EXPECT_NEAR(rec[1] / rec[2], 1.0, ec.reemitted) << "dust luminosity of one cloud over the light it absorbs";
+        EXPECT_NEAR(rec[1] / rec[2], ec.reemitted, ec.tolerance) << "dust luminosity of one cloud over the light it absorbs";
         const int ko = index_of(log, " Output energy / Input (stars) energy");
         ASSERT_GE(ko, 0);
         EXPECT_NEAR(numbers(log[static_cast<std::size_t>(ko)]).at(0), 1.0, 0.03);

@@ -211,6 +211,54 @@ TEST_F(InitialLoop, EqradVanishesAtTheTemperatureOfThePoint) {
     EXPECT_LT(equrad(s.run, t + 10.0f), 0.0f);
 }
 
+// A species too hot at the grid points up to ir = 10, and cool enough beyond:
+// the pass removes it there and puts its edge at the midpoint between points
+// 10 and 11, so point 11, tested against the new edge in the same pass, keeps
+// the temperature it has without sublimation.
+TEST(TemperaturePass, SublimationEdgeAtTheMidpointToTheNextPoint) {
+    DustySphere s;
+    s.grey();
+    s.source(1e44);
+    s.edges(30.0f);
+    s.uniform(0.01, 1.001);
+    s.direct_field();
+    const int k = 3;
+    gent(s.run, false);
+    const Mat<float> dust_edges = s.g.rsgra;
+    std::vector<float> t(kSolverNr + 1);
+    for (int ir = 1; ir <= kSolverNr; ++ir) t[ir] = s.g.tarr(ir, 1, k);
+    ASSERT_GT(t[10], t[11]);
+    // Only species k sublimates.
+    for (int j = 1; j <= kSolverNsp; ++j) s.g.tsgra(j) = j == k ? 0.5f * (t[10] + t[11]) : 5000.0f;
+    gent(s.run, true);
+    EXPECT_TRUE(s.g.agflag);
+    EXPECT_EQ(s.g.rsgra(1, 1 + k), (s.g.rarr(10) + s.g.rarr(11)) / 2.0f);
+    EXPECT_EQ(s.g.rsgra(24, 1 + k), s.g.rsgra(1, 1 + k));
+    for (int ir = 1; ir <= kSolverNr; ++ir) EXPECT_EQ(s.g.tarr(ir, 1, k), ir <= 10 ? 0.0f : t[ir]) << ir;
+    // The other species and the dust's edge (their smallest) stay.
+    for (int c = 1; c <= kSolverNsp + 1; ++c) {
+        if (c != 1 + k) {
+            EXPECT_EQ(s.g.rsgra(1, c), dust_edges(1, c)) << c;
+        }
+    }
+}
+
+// A grid point exactly on a species' edge holds none of it; the next one does.
+TEST(TemperaturePass, PointOnTheEdgeHoldsNone) {
+    DustySphere s;
+    s.grey();
+    s.source(1e44);
+    s.edges(30.0f);
+    s.uniform(0.01, 1.001);
+    s.direct_field();
+    const int k = 14;
+    for (int ict = 1; ict <= kSolverNct; ++ict) s.g.rsgra(ict, 1 + k) = s.g.rarr(15);
+    gent(s.run, false);
+    EXPECT_EQ(s.g.tarr(15, 1, k), 0.0f);
+    EXPECT_GT(s.g.tarr(16, 1, k), 0.0f);
+    EXPECT_GT(s.g.tarr(15, 1, k - 1), 0.0f);
+}
+
 // A species hotter than its sublimation temperature at the outermost radius
 // leaves the whole grid.
 TEST(TemperaturePass, SpeciesTooHotEverywhereLeavesTheGrid) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "core/stop.h"
 #include "solver/interior_rays.h"
@@ -56,6 +57,28 @@ TEST(InteriorRay, ThickMediumIsotropic) {
                 EXPECT_NEAR(ray(fx.g, 20, theta, phi, path, 5), ref, 1.0e-4f * ref)
                     << theta << " " << phi;
     }
+}
+
+// Where the optical depth passes 4 the ray ends, even though the contributions
+// are still above 0.001 of the sum. With an extinction of 2^-50 per cm every
+// step is one optical depth exactly (1/alpha is shorter than the grid spacing),
+// so the sum is five trapezoids of S exp(-tau) at tau = 0..5, S linear in r.
+TEST(InteriorRay, OpticalDepthFourEndsTheRay) {
+    const float alpha = std::ldexp(1.0f, -50);
+    const double h = std::ldexp(1.0, 50);
+    RayFixture fx(1.0e16f, 1.0e18f);
+    fx.lay([](float r, int) { return 1.0e-3f * r / 1.0e17f; }, [alpha](float, int) { return alpha; });
+    const int ir = 20;
+    ASSERT_GT(fx.g.rarr(ir + 1) - fx.g.rarr(ir), 6.0 * h);
+    double sum = 0.0;
+    for (int n = 1; n <= 5; ++n) {
+        const double r = double(fx.g.rarr(ir));
+        const double s0 = 1.0e-3 * (r + (n - 1) * h) / 1.0e17 * std::exp(-(n - 1.0));
+        const double s1 = 1.0e-3 * (r + n * h) / 1.0e17 * std::exp(-double(n));
+        sum += 0.5 * (s0 + s1);
+    }
+    for (RayPath path : {RayPath::general, RayPath::shared})
+        EXPECT_NEAR(ray(fx.g, ir, 0.0f, 0.0f, path), sum, 1.0e-4 * sum);
 }
 
 // A ray from the outermost point looking out: its first step and the retry ten
@@ -158,6 +181,46 @@ TEST(Intmed, IsotropicFieldGivesItsIntensity) {
         EXPECT_EQ(fx.g.jdarr(ir, 1, 7, 0), J);
         EXPECT_LT(std::fabs(F), 1.0e-2f * I) << ir;
     }
+}
+
+// The look angles of the polar cap toward the centre, worked out for a
+// geometric grid from r0 to 100 r0 (rarr(j)/rarr(ir) = 100^((j - ir)/39)):
+// straight in, two angles a third and two thirds of the way to the first
+// entry, then pi - asin(rarr(j)/rarr(ir)) for the shells j = 3, 7, 11, ...
+// while it stays above the cap's edge pi - (0.262 + 0.785)/2, which ends the
+// list. The cap's two directions take the trapezoid in cos(theta) of the
+// intensities seen at these angles, over a field bright near the centre that
+// makes the intensity vary fast across the cap.
+TEST(Intmed, LookAnglesOfTheCap) {
+    struct Case {
+        int ir;
+        std::vector<float> theta;
+    };
+    const Case cases[] = {
+        {3, {3.141593f, 2.967093f, 2.792593f, 2.618093f}},
+        {12, {3.141593f, 3.023999f, 2.906404f, 2.788810f, 2.618093f}},
+        {20, {3.141593f, 3.096677f, 3.051761f, 3.006846f, 2.924447f, 2.788810f, 2.618093f}},
+        {40,
+         {3.141593f, 3.137371f, 3.133149f, 3.128928f, 3.121280f, 3.109014f, 3.089331f, 3.057719f,
+          3.006832f, 2.924425f, 2.788773f, 2.618093f}},
+    };
+    RayFixture fx(1.0e16f, 1.0e18f);
+    const float alpha = 1.0e-3f / fx.g.rmax;
+    fx.lay([](float r, int) { return 1.0e-3f * (1.0e16f / r) * (1.0e16f / r); },
+           [alpha](float, int) { return alpha; });
+    for (const Case& c : cases)
+        for (RayPath path : {RayPath::general, RayPath::shared}) {
+            double s = 0.0;
+            for (std::size_t m = 0; m + 1 < c.theta.size(); ++m)
+                s += (double(ray(fx.g, c.ir, c.theta[m], 0.0f, path)) +
+                      double(ray(fx.g, c.ir, c.theta[m + 1], 0.0f, path))) *
+                     (std::cos(double(c.theta[m])) - std::cos(double(c.theta[m + 1])));
+            const double cap = -s * 0.78539824 / double(fx.g.omespi(1));
+            float J = 0.0f, F = 0.0f;
+            intmed(fx.g, c.ir, 1, 9, 1, J, F, path);
+            EXPECT_NEAR(fx.g.jdarr(c.ir, 1, 9, 1), cap, 1.0e-4 * cap) << "ir " << c.ir;
+            EXPECT_EQ(fx.g.jdarr(c.ir, 1, 9, 2), fx.g.jdarr(c.ir, 1, 9, 1)) << "ir " << c.ir;
+        }
 }
 
 // In a thin uniform sphere the diffuse flux points outward and grows with the

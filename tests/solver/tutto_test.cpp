@@ -60,13 +60,16 @@ const Solved& thin_cloud() {
 
 double source_erg(const Solved& s) { return static_cast<double>(s.fx->g.al46tru) * 1e46; }
 
-// The solver's own integral of the source (Romberg to 0.001 in 4-byte reals,
-// whose convergence test is met early on a blackbody) lies within 12 % of the
-// blackbody it was given; the spectra, integrated on the frequency grid, see
-// the source within 3 % (below).
+// The solver's own integral of the source is 10 % above the blackbody it was
+// given: the outer Romberg integral over the frequency (4-byte reals, 0.001)
+// meets its convergence test at its fifth stage, 17 points across 5.8 decades,
+// the first stage at which the test is made, and accepts that coarse value.
+// The value is pinned so that a change of the quadrature, its accuracy or its
+// range is seen; the spectra, integrated on the frequency grid, see the
+// source within 3 % (below).
 TEST(Tutto, SourceLuminosity) {
     const Solved& s = grey_cloud();
-    EXPECT_NEAR(source_erg(s) / s.fx->lsrc, 1.0, 0.12);
+    EXPECT_NEAR(source_erg(s) / s.fx->lsrc, 1.1014, 0.002);
 }
 
 // Escaping source light plus dust emission is the source luminosity, in every
@@ -121,15 +124,20 @@ std::vector<double> taue_lines(const std::vector<std::string>& log) {
     return v;
 }
 
+// The inner edges as the log gives them after the initial loop and after
+// passes 2 and 3: the 24 rows of each RSGRA block.
+std::vector<std::vector<std::string>> rsgra_blocks(const std::vector<std::string>& log) {
+    std::vector<std::vector<std::string>> blocks;
+    for (std::size_t i = 0; i + 24 < log.size(); ++i)
+        if (log[i] == "Array RSGRA :") blocks.emplace_back(log.begin() + long(i) + 1, log.begin() + long(i) + 25);
+    return blocks;
+}
+
 // When no inner edge moves after the initial loop, the final optical depth at
 // the reference wavelength is the TAUE the density was normalised to.
 TEST(Tutto, FinalOpticalDepthIsTaue) {
     const Solved& s = thin_cloud();
-    // The inner edges after the initial loop and after passes 2 and 3.
-    std::vector<std::vector<std::string>> blocks;
-    for (std::size_t i = 0; i < s.log.size(); ++i)
-        if (s.log[i] == "Array RSGRA :")
-            blocks.emplace_back(s.log.begin() + long(i) + 1, s.log.begin() + long(i) + 25);
+    const auto blocks = rsgra_blocks(s.log);
     ASSERT_EQ(blocks.size(), 3u);
     ASSERT_EQ(blocks[1], blocks[0]);
     ASSERT_EQ(blocks[2], blocks[0]);
@@ -138,6 +146,21 @@ TEST(Tutto, FinalOpticalDepthIsTaue) {
     const float tau22 = std::stof(s.spe[2].substr(0, 12));
     EXPECT_NEAR(tau22, s.taue, 0.005f);  // as the spectrum file writes it (F12.2)
     EXPECT_NEAR(t[t.size() - 3], double(s.taue), 1e-4 * double(s.taue));
+}
+
+// In a thick cloud the diffuse field of the main passes heats grains that the
+// source light alone left below their sublimation temperature: they are
+// removed there as in the initial loop, so edges move out after it and no
+// grain ends above its sublimation temperature.
+TEST(Tutto, MainPassesSublimate) {
+    const Solved s = solve(30.0f, 100.0f, {45.0f}, {});
+    const auto blocks = rsgra_blocks(s.log);
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_TRUE(blocks[2] != blocks[0]) << "no edge moved in the main passes";
+    const SolverState& g = s.fx->g;
+    for (int k = 1; k <= kSolverNsp; ++k)
+        for (int ir = 1; ir <= kSolverNr; ++ir)
+            EXPECT_LE(g.tarr(ir, 1, k), g.tsgra(k)) << "species " << k << " radius " << ir;
 }
 
 // The log's lines in their order (the timing masked), and standard output.
