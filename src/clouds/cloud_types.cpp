@@ -98,7 +98,8 @@ long long values_in_rest(const TextFile& f) {
 
 // Stops when a cloud radius is one the cloud model cannot use: not a positive
 // finite number, or so small or large that the clouds' solver radius, optical
-// depth or density would not be finite. In pc (ratio false) the radius also
+// depth or density (in g/cm^3, and of H2 molecules for the CO lines) would not
+// be finite. In pc (ratio false) the radius also
 // gives the solver's outer radius in cm; a ratio of outer to inner radius must
 // put the outer radius beyond the inner one as the solver needs (above 1e6 the
 // solver takes it as the thickness of the shell in cm).
@@ -120,6 +121,7 @@ void check_radius(const std::string& par, int i, float r, bool ratio, float mclo
                         std::isfinite(1.0f / r2) &&
                         (!(mcloud > 0.0f) ||
                          (r3 > 0.0f && std::isfinite(mcloud * 1.625e-23f / r3) &&
+                          std::isfinite(0.5f * 6.76158f * mcloud / r / r / r) &&
                           std::isfinite(mcloud * 4.987064e-5f / r / r)));
     if (!finite)
         bad_mc_value(par, what, i, r,
@@ -149,7 +151,7 @@ void read_mc_line(Run& run) {
                 throw_io_error(f.name(), static_cast<long>(f.position()),
                                "section MC_LINE counts " + std::to_string(n) + " cloud types, which need " +
                                    std::to_string(3LL * n) +
-                                   " values (radii, mass fractions, ages); the lines after the count hold " +
+                                   " values (radii, mass fractions, ages); the lines after the count hold at most " +
                                    std::to_string(avail));
         }
         allocate(mc, n);

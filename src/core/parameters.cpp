@@ -140,19 +140,17 @@ void store(Run& run, int k, float v) {
 // naming where it came from.
 std::optional<float> read_value(std::string_view text, const std::string& where,
                                 const std::string& key) {
-    float v = 0.0f;
-    bool got = false;
-    // A sentinel tells a null value (target left unchanged) from a read value.
-    float probe = std::numeric_limits<float>::quiet_NaN();
-    const fio::ListResult res = fio::list_read_string(text, {&probe});
+    // Two reads into targets that start 0 and 1 tell a null value (both left
+    // unchanged) from any value read, a NaN among them.
+    float probe0 = 0.0f, probe1 = 1.0f;
+    const fio::ListResult res = fio::list_read_string(text, {&probe0});
     if (res.status == fio::ReadStatus::Error)
         throw_io_error(where, 0,
                        "bad value '" + std::string(text) + "' for key " + key + ": " + res.message);
-    if (res.status == fio::ReadStatus::Ok && !std::isnan(probe)) {
-        v = probe;
-        got = true;
-    }
-    if (!got) return std::nullopt;
+    if (res.status != fio::ReadStatus::Ok) return std::nullopt;
+    fio::list_read_string(text, {&probe1});
+    if (probe0 == 0.0f && probe1 == 1.0f) return std::nullopt;
+    const float v = probe0;
     if (!std::isfinite(v))
         throw_io_error(where, 0, "value '" + std::string(text) + "' for key " + key + " is not finite");
     return v;

@@ -212,15 +212,16 @@ TEST_F(ExampleEmulator, SpectraFilesLoadAsNineNumbersAndCarryTheEmulatedCirrus) 
         EXPECT_NEAR(a.rows[i][1], b.rows[i][1], 2e-3 * a.rows[i][1]) << "row " << i + 1;
 }
 
-TEST_F(ExampleEmulator, GeometryWithoutANetworkHasNoCirrusEmission) {
+// A geometry that has no cirrus network is refused when MAIN is read, before
+// any stage runs, rather than ending with no cirrus emission at all.
+TEST_F(ExampleEmulator, GeometryWithoutANetworkStopsWhenMainIsRead) {
     const Run& r = run("annflag=2 igeo=0 nameres=geo0");
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(has_line(lines(r.out), " wrong igeo to run ann at present...."));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has_line(lines(r.out), " ERROR: annflag=2 (cirrus emulator) needs igeo 1, 2 or -1, the geometries "
+                                       "with a cirrus network: igeo=0"))
+        << r.out;
     EXPECT_EQ(r.out.find("will read network"), std::string::npos);
-    EXPECT_EQ(number_after(log("geo0"), " L cirrus = "), 0.0);
-    const Table t = load_spectrum((dir / "geo0.spe").string());
-    EXPECT_EQ(t.bad, 0);
-    for (const auto& row : t.rows) EXPECT_EQ(row[1], 0.0);
+    EXPECT_FALSE(fs::exists(dir / "geo0.spe"));
 }
 
 TEST_F(ExampleEmulator, AnnflagOutsideItsValuesIsRefused) {
