@@ -59,8 +59,8 @@ std::string num(float v) {
 }
 
 // An upper bound on the free-format values that the lines from f's position on
-// can give: a value per item, r per repeat r*c, one per comma (a null value);
-// -1 when a "/" could end a read and leave its other values unread.
+// can give: a value per item, r per repeat r*c, one per comma (a null value).
+// A "/" gives none: it ends a read and leaves the rest of its targets unset.
 long long values_in_rest(const TextFile& f) {
     long long n = 0;
     for (std::size_t i = f.position(); i < f.line_count(); ++i) {
@@ -77,7 +77,10 @@ long long values_in_rest(const TextFile& f) {
                 ++k;
                 continue;
             }
-            if (c == '/') return -1;
+            if (c == '/') {
+                ++k;
+                continue;
+            }
             std::size_t e = k;
             while (e < l.size() && l[e] != ' ' && l[e] != '\t' && l[e] != ',' && l[e] != ';' && l[e] != '/') ++e;
             const std::string_view tok = l.substr(k, e - k);
@@ -143,16 +146,17 @@ void read_mc_line(Run& run) {
         fio::list_read_or_throw(f, {&mc.n_tau_mc});
         const int n = mc.n_tau_mc;
         const std::string par = par_file_name(run);
-        // The count sizes three lists: it must be one the rest of the file can
-        // fill (a section that ends early is unreadable, as its reads would find).
+        // The count sizes three lists. The radii, which must all be given (a
+        // radius left unset by a "/" would be 0), bound it by the values the rest
+        // of the file can hold; a section that ends early is unreadable, as its
+        // reads would find.
         if (n > 0) {
             const long long avail = values_in_rest(f);
-            if (avail >= 0 && 3LL * n > avail)
+            if (n > avail)
                 throw_io_error(f.name(), static_cast<long>(f.position()),
-                               "section MC_LINE counts " + std::to_string(n) + " cloud types, which need " +
-                                   std::to_string(3LL * n) +
-                                   " values (radii, mass fractions, ages); the lines after the count hold at most " +
-                                   std::to_string(avail));
+                               "section MC_LINE counts " + std::to_string(n) + " cloud types, whose " +
+                                   std::to_string(n) + " radii the lines after the count cannot hold (at most " +
+                                   std::to_string(avail) + " values)");
         }
         allocate(mc, n);
         if (n > 0) {

@@ -88,22 +88,23 @@ TEST(CloudTypes, ListsMayRunOverSeveralLinesAndTheSectionStandAnywhere) {
 }
 
 // The count is checked against the values the file can give before the lists
-// are made: repeat counts and null values count, a "/" (which may leave values
-// unread) lifts the bound.
+// are made: repeat counts and null values count, a "/" gives none.
 TEST(CloudTypes, CountIsBoundByTheValuesThatFollow) {
     for (const char* ok : {"3\n3*10.0\n0.5 2*0.25\n3*0.003\n", "3\n10.0 20.0 30.0\n0.5,,0.5\n3*0.003\n",
-                           "3\n10.0 20.0 30.0\n0.5 0.5 /\n3*0.003\n"}) {
+                           "3\n10.0 20.0 30.0\n1.0 /\n/\n"}) {
         CloudRun c(mc_line(ok));
         EXPECT_NO_THROW(mc_righe::read_mc_line(c.run)) << ok;
         EXPECT_EQ(c.run.mc_righe.n_tau_mc, 3) << ok;
     }
-    CloudRun c(mc_line("2000000000\n10.0 20.0\n0.5 0.5\n0.1 0.1\n"));
+    // Free text after the section (with a "/" in it) does not lift the bound.
+    CloudRun c(mc_line("2000000000\n10.0 20.0\n0.5 0.5\n0.1 0.1\nLVG\n% km/s/pc\n"));
     try {
         mc_righe::read_mc_line(c.run);
         ADD_FAILURE() << "no stop";
     } catch (const IoError& e) {
-        EXPECT_NE(std::string(e.what()).find("m.par:4: section MC_LINE counts 2000000000 cloud types, which need "
-                                             "6000000000 values"),
+        EXPECT_NE(std::string(e.what()).find("m.par:4: section MC_LINE counts 2000000000 cloud types, whose "
+                                             "2000000000 radii the lines after the count cannot hold (at most 11 "
+                                             "values)"),
                   std::string::npos)
             << e.what();
     }

@@ -120,7 +120,7 @@ const BadInput kCases[] = {
     {"MC_LINE age NaN", mc_line("2", "16.0   30.0", "0.6    0.4", "nan    0.005"), {}, 1,
      {kMc + "age (Gyr) at which stars begin to leave of cloud type 1 = nan is not a finite number"}, true},
     {"MC_LINE count beyond its values", mc_line("999999999", "16.0   30.0", "0.6    0.4", "0.003  0.005"), {}, 2,
-     {"m1.par:84", "MC_LINE counts 999999999 cloud types", "the lines after the count hold at most"}, true},
+     {"m1.par:84", "MC_LINE counts 999999999 cloud types, whose 999999999 radii the lines after the count cannot hold"}, true},
 
     // Result names.
     {"empty nameres", same, {"nameres="}, 1, {" Invalid argument in command line: nameres= needs a name"}, false},
