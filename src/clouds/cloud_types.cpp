@@ -1,6 +1,7 @@
 #include "clouds/cloud_types.h"
 
 #include <cmath>
+#include <cstdio>
 #include <new>
 #include <span>
 #include <stdexcept>
@@ -45,6 +46,92 @@ void skip_free_text(TextFile& f) {
                        "section MC_LINE ends before its two text lines");
 }
 
+std::string num(float v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
+    return buf;
+}
+
+[[noreturn]] void bad_mc_value(const std::string& par, const std::string& what, int i, float v,
+                               const std::string& why) {
+    throw Stop(fio::list_line({"FATAL ERROR - section MC_LINE of file " + par + ": " + what + " of cloud type " +
+                               std::to_string(i) + " = " + num(v) + " " + why}));
+}
+
+// An upper bound on the free-format values that the lines from f's position on
+// can give: a value per item, r per repeat r*c, one per comma (a null value).
+// A "/" gives none: it ends a read and leaves the rest of its targets unset.
+long long values_in_rest(const TextFile& f) {
+    long long n = 0;
+    for (std::size_t i = f.position(); i < f.line_count(); ++i) {
+        const std::string_view l = f.line(i);
+        std::size_t k = 0;
+        while (k < l.size()) {
+            const char c = l[k];
+            if (c == ' ' || c == '\t') {
+                ++k;
+                continue;
+            }
+            if (c == ',' || c == ';') {
+                ++n;
+                ++k;
+                continue;
+            }
+            if (c == '/') {
+                ++k;
+                continue;
+            }
+            std::size_t e = k;
+            while (e < l.size() && l[e] != ' ' && l[e] != '\t' && l[e] != ',' && l[e] != ';' && l[e] != '/') ++e;
+            const std::string_view tok = l.substr(k, e - k);
+            const std::size_t star = tok.find('*');
+            long long r = 1;
+            if (star != std::string_view::npos && star > 0 &&
+                tok.substr(0, star).find_first_not_of("0123456789") == std::string_view::npos) {
+                r = 0;
+                for (std::size_t d = 0; d < star && r < (1LL << 40); ++d) r = r * 10 + (tok[d] - '0');
+            }
+            n += r;
+            if (n > (1LL << 40)) return n;
+            k = e;
+        }
+    }
+    return n;
+}
+
+// Stops when a cloud radius is one the cloud model cannot use: not a positive
+// finite number, or so small or large that the clouds' solver radius, optical
+// depth or density (in g/cm^3, and of H2 molecules for the CO lines) would not
+// be finite. In pc (ratio false) the radius also
+// gives the solver's outer radius in cm; a ratio of outer to inner radius must
+// put the outer radius beyond the inner one as the solver needs (above 1e6 the
+// solver takes it as the thickness of the shell in cm).
+void check_radius(const std::string& par, int i, float r, bool ratio, float mcloud) {
+    const char* what = ratio ? "ratio of radii" : "radius (pc)";
+    if (!std::isfinite(r)) bad_mc_value(par, what, i, r, "is not a finite number");
+    if (!(r > 0.0f))
+        bad_mc_value(par, what, i, r,
+                     ratio ? "must be positive: it is the ratio of the outer to the inner radius of the clouds"
+                           : "must be positive");
+    if (ratio) {
+        if (r <= 1.0e6f && !(r >= 1.01f))
+            bad_mc_value(par, what, i, r, "must be at least 1.01: the outer radius must lie beyond the inner one");
+        return;
+    }
+    const float r2 = r * r;
+    const float r3 = r2 * r;
+    const bool finite = std::isfinite(r * 3.086e18f) && r2 > 0.0f && std::isfinite(r3) &&
+                        std::isfinite(1.0f / r2) &&
+                        (!(mcloud > 0.0f) ||
+                         (r3 > 0.0f && std::isfinite(mcloud * 1.625e-23f / r3) &&
+                          std::isfinite(0.5f * 6.76158f * mcloud / r / r / r) &&
+                          std::isfinite(mcloud * 4.987064e-5f / r / r)));
+    if (!finite)
+        bad_mc_value(par, what, i, r,
+                     std::string("is so ") + (r < 1.0f ? "small" : "large") +
+                         " that the clouds' size, optical depth or density is not a finite number");
+}
+
 }  // namespace
 
 namespace mc_righe {
@@ -58,12 +145,37 @@ void read_mc_line(Run& run) {
         skip_free_text(f);
         fio::list_read_or_throw(f, {&mc.n_tau_mc});
         const int n = mc.n_tau_mc;
+        const std::string par = par_file_name(run);
+        // The count sizes three lists. The radii, which must all be given (a
+        // radius left unset by a "/" would be 0), bound it by the values the rest
+        // of the file can hold; a section that ends early is unreadable, as its
+        // reads would find.
+        if (n > 0) {
+            const long long avail = values_in_rest(f);
+            if (n > avail)
+                throw_io_error(f.name(), static_cast<long>(f.position()),
+                               "section MC_LINE counts " + std::to_string(n) + " cloud types, whose " +
+                                   std::to_string(n) + " radii the lines after the count cannot hold (at most " +
+                                   std::to_string(avail) + " values)");
+        }
         allocate(mc, n);
         if (n > 0) {
             fio::list_read_or_throw(f, {std::span<float>(mc.r_mc_arr.data(), mc.r_mc_arr.size())});
             fio::list_read_or_throw(f, {std::span<float>(mc.f_mc_arr.data(), mc.f_mc_arr.size())});
             fio::list_read_or_throw(f, {std::span<float>(mc.t0_arr.data(), mc.t0_arr.size())});
         }
+        // Every value is checked here, before any stage uses it.
+        for (int i = 1; i <= n; ++i)
+            check_radius(par, i, mc.r_mc_arr(i), run.glopalla.rmsr0_flag, run.glopalla.mcloud);
+        for (int i = 1; i <= n; ++i) {
+            const float fr = mc.f_mc_arr(i);
+            if (!(fr >= 0.0f && fr <= 1.0f))
+                bad_mc_value(par, "mass fraction", i, fr, "must lie between 0 and 1");
+        }
+        for (int i = 1; i <= n; ++i)
+            if (!std::isfinite(mc.t0_arr(i)))
+                bad_mc_value(par, "age (Gyr) at which stars begin to leave", i, mc.t0_arr(i),
+                             "is not a finite number");
         float sum = 0.0f;
         for (int i = 1; i <= n; ++i) sum += mc.f_mc_arr(i);
         if (sum > 1.000001f || sum < 0.999999f)
@@ -94,6 +206,12 @@ void set_mc_arr(Run& run) {
         const float r = mc.r_mc_arr(i);
         mc.tau_mc_arr(i) =
             hsug * (k1 * dsug / SolverGrainMix::dsugst / 1.673e-24f * mcloud * 4.987064e-5f) / r / r;
+        // The radii were checked where they were read; with the cloud mass the
+        // dust preparation derived they must still give an optical depth.
+        if (!std::isfinite(mc.tau_mc_arr(i)))
+            throw Stop(fio::list_line({"FATAL ERROR - the optical depth of cloud type " + std::to_string(i) +
+                                       " is not a finite number: cloud radius " + num(r) + ", cloud mass " +
+                                       num(mcloud) + " Msun"}));
     }
     if (n == 1) {
         const float tau1 = run.glopalla.tau1;

@@ -140,19 +140,17 @@ void store(Run& run, int k, float v) {
 // naming where it came from.
 std::optional<float> read_value(std::string_view text, const std::string& where,
                                 const std::string& key) {
-    float v = 0.0f;
-    bool got = false;
-    // A sentinel tells a null value (target left unchanged) from a read value.
-    float probe = std::numeric_limits<float>::quiet_NaN();
-    const fio::ListResult res = fio::list_read_string(text, {&probe});
+    // Two reads into targets that start 0 and 1 tell a null value (both left
+    // unchanged) from any value read, a NaN among them.
+    float probe0 = 0.0f, probe1 = 1.0f;
+    const fio::ListResult res = fio::list_read_string(text, {&probe0});
     if (res.status == fio::ReadStatus::Error)
         throw_io_error(where, 0,
                        "bad value '" + std::string(text) + "' for key " + key + ": " + res.message);
-    if (res.status == fio::ReadStatus::Ok && !std::isnan(probe)) {
-        v = probe;
-        got = true;
-    }
-    if (!got) return std::nullopt;
+    if (res.status != fio::ReadStatus::Ok) return std::nullopt;
+    fio::list_read_string(text, {&probe1});
+    if (probe0 == 0.0f && probe1 == 1.0f) return std::nullopt;
+    const float v = probe0;
     if (!std::isfinite(v))
         throw_io_error(where, 0, "value '" + std::string(text) + "' for key " + key + " is not finite");
     return v;
@@ -175,10 +173,21 @@ void read_bulge_law(Run& run) {
     if (n < 2)
         throw Stop(fio::list_line({"ERROR: the bulge law in file ", p.nomfil,
                                    " needs at least 2 points, found ", n}));
+    // Each point is a record of its own, so the file must hold a line per point
+    // before the tables are sized by the count.
+    const std::size_t left = f.line_count() - f.position();
+    if (static_cast<std::size_t>(n) > left)
+        throw Stop(fio::list_line({"ERROR: the bulge law in file ", p.nomfil, " counts", n,
+                                   " points but the file holds", static_cast<int>(left),
+                                   " lines after the count"}));
     g.nbst = n;
     g.tbst.resize(n);
     g.bst.resize(n);
-    for (int i = 1; i <= n; ++i) fio::list_read_or_throw(f, {&g.tbst(i), &g.bst(i)});
+    for (int i = 1; i <= n; ++i) {
+        fio::list_read_or_throw(f, {&g.tbst(i), &g.bst(i)});
+        if (!std::isfinite(g.tbst(i)) || !std::isfinite(g.bst(i)))
+            f.fail("point " + std::to_string(i) + " of the bulge law is not a pair of finite numbers");
+    }
     for (int i = 2; i <= n; ++i)
         if (!(g.tbst(i) > g.tbst(i - 1)))
             throw Stop(fio::list_line({"ERROR: the times of the bulge law in file ", p.nomfil,
@@ -249,7 +258,11 @@ void inppar(Run& run) {
                 }
                 return true;
             },
-            [&](const std::string& key) { warn_unknown(run, key); });
+            [&](const std::string& key) {
+                warn_unknown(run, key);
+                const std::string hint = fixed_column_hint(key);
+                if (!hint.empty()) con.line(hint);
+            });
     }
 
     // 4. Command-line overrides, in command-line order.
@@ -352,6 +365,12 @@ void inppar(Run& run) {
     // The emulator: 0 none, 1 clouds, 2 cirrus, 3 both.
     if (p.annflag < 0 || p.annflag > 3)
         throw Stop(fio::list_line({"ERROR: annflag must be 0, 1, 2 or 3, annflag=", p.annflag}));
+    // The cirrus networks exist for the spheroid (igeo 1) and the disks (2, -1)
+    // only; any other geometry would end with no cirrus emission at all.
+    if (p.annflag >= 2 && p.igeo != 1 && p.igeo != 2 && p.igeo != -1)
+        throw Stop(fio::list_line({"ERROR: annflag=" + std::to_string(p.annflag) +
+                                   " (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus network: igeo=" +
+                                   std::to_string(p.igeo)}));
 
     // 9. Derived settings.
     CloudSetup& gp = run.glopalla;
@@ -361,6 +380,7 @@ void inppar(Run& run) {
     if (p.tgal < 0.0f && !tav) {
         TextFile f = TextFile::open("age.par");
         fio::list_read_or_throw(f, {&p.tgal});
+        if (!std::isfinite(p.tgal)) f.fail("the galaxy age " + fio::list_line({p.tgal}).substr(1) + " is not finite");
     }
     if (p.igeo == -1) run.remind.ncom = 2;
     if (gp.vout < 0.0f) gp.vout = 1.0f / gp.etastart;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "core/run.h"
 #include "core/stop.h"
@@ -18,6 +19,10 @@ std::string_view rtrim(std::string_view s) {
 }
 
 bool is_blank_char(char c) { return c == ' ' || c == '\t'; }
+
+std::string column_rule_line() {
+    return fio::list_line({"keys take columns 1-10 and values columns 11-20 of a par-file line"});
+}
 
 // Reads the first token of the next line, taking it from the following line when
 // a line holds none (as a free-format read does). False at end of file.
@@ -96,10 +101,34 @@ void read_keyed_section(TextFile& f,
         padded.resize(20, ' ');
         const std::string key(rtrim(std::string_view(padded).substr(0, 10)));
         const std::string_view value = std::string_view(padded).substr(10, 10);
-        if (own(key, value)) continue;
+        // A value that goes on past column 20 would be read cut short
+        // ("1.00000e+06" as "1.00000e+0"): its own conversion error, if any,
+        // gives way to the stop that says why.
+        const bool cut = line.size() > 20 && !is_blank_char(line[19]) && !is_blank_char(line[20]);
+        bool mine = false;
+        try {
+            mine = own(key, value);
+        } catch (const IoError&) {
+            if (!cut) throw;
+            mine = true;
+        }
+        if (mine) {
+            if (cut) {
+                throw Stop(std::vector<std::string>{
+                    fio::list_line({"FATAL ERROR - the value of key " + key + " in file " + f.name() + ", line " +
+                                    std::to_string(f.position()) + ", runs past column 20: " + std::string(line)}),
+                    column_rule_line()});
+            }
+            continue;
+        }
         if (is_section_key(key)) return;
         unknown(key);
     }
+}
+
+std::string fixed_column_hint(std::string_view key) {
+    if (key.find_first_of(" \t=") == std::string_view::npos) return {};
+    return column_rule_line();
 }
 
 int skip_lines_in_file(TextFile& f, std::string_view set) {

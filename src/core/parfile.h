@@ -42,9 +42,17 @@ bool is_section_key(std::string_view key);
 // field of columns 11-20 (blank-padded to 10); it returns true when the key is
 // the reader's own. A line that is not the reader's ends the section when its key
 // is a section key, else unknown(key) is called and the line is ignored.
+// A line of the reader's own key whose value runs past its field (non-blank
+// characters in both columns 20 and 21) stops the run naming the key, the file
+// and the line: the field would hold only the value's first part.
 void read_keyed_section(TextFile& f,
                         const std::function<bool(const std::string& key, std::string_view value)>& own,
                         const std::function<void(const std::string& key)>& unknown);
+
+// The line that follows the unknown-key warning of a key line whose columns
+// 1-10 hold a blank, a tab or "=" (a value written next to its key, "tgal 13.0"
+// or "tgal=5.0"); empty for any other key.
+std::string fixed_column_hint(std::string_view key);
 
 // Passes over the leading lines whose first character is in set, leaving f on the
 // first other line; returns their number. A line without a token is consumed

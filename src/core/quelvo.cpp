@@ -21,14 +21,16 @@ void run_quelvo(Run& run, int argc, char** argv) {
     mn.name_res = mn.name;
     mn.name_sf = mn.name;
     mn.name_intrho = "quelvo.intrho";
-    if (mn.name.empty() || mn.name[0] == ' ' || mn.name[0] == '\0') {
+    // A name that begins with "-" is an option ("--help"), not a model.
+    if (mn.name.empty() || mn.name[0] == ' ' || mn.name[0] == '\0' || mn.name[0] == '-') {
         con.line(" I need one argument to run!");
         con.line(" Usage: quelvo model_name [par=value]... ");
         con.line(" Cheers.");
         return;
     }
 
-    mn.name_dir = clean_name_dir(argc > 0 && argv[0] ? argv[0] : "");
+    mn.started_as = argc > 0 && argv[0] ? argv[0] : "";
+    mn.name_dir = clean_name_dir(mn.started_as);
     run.ann_qve.trained_ann_path = trim_right(mn.name_dir) + "ann\\";
 
     mn.nopt = argc - 2;
@@ -41,6 +43,10 @@ void run_quelvo(Run& run, int argc, char** argv) {
         std::string key = arg.substr(0, eq);
         key.resize(10, ' ');
         const std::string value = arg.substr(eq + 1);
+        // A name given empty (an unset shell variable) would name hidden files.
+        const std::string kname = trim_right(key);
+        if ((kname == "nameres" || kname == "namesf" || kname == "nameintrho") && upto_blank(value).empty())
+            throw Stop(fio::list_line({"Invalid argument in command line: " + kname + "= needs a name"}));
         mn.opt.push_back(key + value);
         if (trim_right(key) == "nameres") {
             mn.name_res = value;

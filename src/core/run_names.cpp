@@ -1,6 +1,7 @@
 #include "core/run_names.h"
 
 #include "core/run.h"
+#include "io/format.h"
 #include "io/textfile.h"
 
 namespace qv {
@@ -19,6 +20,17 @@ std::string trim_right(const std::string& s) {
 std::string clean_name_dir(const std::string& argv0) {
     const std::size_t p = argv0.find_last_of("/\\");
     return p == std::string::npos ? std::string() : argv0.substr(0, p + 1);
+}
+
+std::string data_folder_line(const RunNames& mn) {
+    const std::string dir = trim_right(mn.name_dir);
+    const std::string folder = dir.empty() ? std::string("the working folder") : dir;
+    if (mn.started_as.empty()) return fio::list_line({"Data folder searched: " + folder});
+    if (dir.empty())
+        return fio::list_line({"Data folder searched: the working folder, since the program was started as " +
+                               mn.started_as + ", a path without a folder"});
+    return fio::list_line({"Data folder searched: " + dir + ", the folder part of the path " + mn.started_as +
+                           " by which the program was started"});
 }
 
 std::string runlog_name(const Run& run) { return upto_blank(run.modname.name_res) + ".out"; }

@@ -10,6 +10,7 @@ namespace qv {
 struct RunNames {
     std::string name;                         // model name (argument 1)
     std::string name_dir;                     // data directory with its trailing separator, or blank
+    std::string started_as;                   // argument 0, the path name_dir is taken from
     std::string name_res;                     // base name of the result files
     std::string name_sf;                      // base name of the sf and ele files
     std::string name_intrho = "quelvo.intrho";  // column-density cache file
@@ -32,5 +33,9 @@ std::string trim_right(const std::string& s);
 // Keeps the characters of a path up to and including its last "/" or "\"; a
 // path without either becomes blank.
 std::string clean_name_dir(const std::string& argv0);
+
+// The free-format line that says which data folder the tables are looked for
+// in and how it was chosen (from argument 0).
+std::string data_folder_line(const RunNames& mn);
 
 }  // namespace qv

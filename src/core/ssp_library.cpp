@@ -295,7 +295,8 @@ void readflussi_asci(Run& run, float ssp_mass, bool tables) {
         if (!file_exists(path))
             throw Stop(std::vector<std::string>{
                 fio::list_line({"ERROR in opening required SSP file ", pad(path, 200)}),
-                fio::list_line({"May be you are using a wrong-old format of SSP section in .par"})});
+                fio::list_line({"May be you are using a wrong-old format of SSP section in .par"}),
+                data_folder_line(run.modname)});
         TextFile f = open_head(path);
         const SspHeader h = read_header(f);
         s[k] = lib.imf_flag[k] == 1 ? h.m / ssp_mass : 1.0f;

@@ -61,7 +61,11 @@ void read_mix_section(Run& run, const char* seckey, GrainSizeMix<N>& m, float& x
                        "' is not a number");
             for (int k = 0; k < 14; ++k) {
                 if (key == kMixKeys[k]) {
-                    *mix_target(m, xx, xh, k) = fio::as_real4(*v);
+                    const float v4 = fio::as_real4(*v);
+                    if (!std::isfinite(v4))
+                        f.fail("the value field '" + std::string(value) + "' of key '" + key +
+                               "' is not a finite number");
+                    *mix_target(m, xx, xh, k) = v4;
                     seen[k] = true;
                     return true;
                 }
@@ -71,6 +75,8 @@ void read_mix_section(Run& run, const char* seckey, GrainSizeMix<N>& m, float& x
         [&](const std::string& key) {
             run.con.line(fio::write_line("(' WARNING: unknown key in file ',A,': ',A)",
                                          {name84, pad(key.substr(0, 10), 10)}));
+            const std::string hint = fixed_column_hint(key);
+            if (!hint.empty()) run.con.line(hint);
         });
 
     int found = 0;

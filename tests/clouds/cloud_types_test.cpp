@@ -87,6 +87,76 @@ TEST(CloudTypes, ListsMayRunOverSeveralLinesAndTheSectionStandAnywhere) {
     }
 }
 
+// The count is checked against the values the file can give before the lists
+// are made: repeat counts and null values count, a "/" gives none.
+TEST(CloudTypes, CountIsBoundByTheValuesThatFollow) {
+    for (const char* ok : {"3\n3*10.0\n0.5 2*0.25\n3*0.003\n", "3\n10.0 20.0 30.0\n0.5,,0.5\n3*0.003\n",
+                           "3\n10.0 20.0 30.0\n1.0 /\n/\n"}) {
+        CloudRun c(mc_line(ok));
+        EXPECT_NO_THROW(mc_righe::read_mc_line(c.run)) << ok;
+        EXPECT_EQ(c.run.mc_righe.n_tau_mc, 3) << ok;
+    }
+    // Free text after the section (with a "/" in it) does not lift the bound.
+    CloudRun c(mc_line("2000000000\n10.0 20.0\n0.5 0.5\n0.1 0.1\nLVG\n% km/s/pc\n"));
+    try {
+        mc_righe::read_mc_line(c.run);
+        ADD_FAILURE() << "no stop";
+    } catch (const IoError& e) {
+        EXPECT_NE(std::string(e.what()).find("m.par:4: section MC_LINE counts 2000000000 cloud types, whose "
+                                             "2000000000 radii the lines after the count cannot hold (at most 11 "
+                                             "values)"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_FALSE(c.run.mc_righe.r_mc_arr.allocated());
+}
+
+// Values the cloud model cannot use stop where they are read, naming MC_LINE,
+// the type and the value: radii by the mode of the run (pc, or a ratio of
+// radii), fractions within [0, 1] whatever their sum, finite ages.
+TEST(CloudTypes, ValuesAreCheckedWhereTheyAreRead) {
+    const struct {
+        const char* body;
+        bool ratio;
+        const char* said;
+    } cases[] = {
+        {"2\n10.0 0\n0.5 0.5\n0.1 0.1\n", false, "radius (pc) of cloud type 2 = 0 must be positive"},
+        {"1\n-3\n1\n0.1\n", false, "radius (pc) of cloud type 1 = -3 must be positive"},
+        {"1\n-3\n1\n0.1\n", true, "ratio of radii of cloud type 1 = -3 must be positive"},
+        {"1\n1.005\n1\n0.1\n", true, "ratio of radii of cloud type 1 = 1.005 must be at least 1.01"},
+        {"1\nnan\n1\n0.1\n", false, "radius (pc) of cloud type 1 = nan is not a finite number"},
+        {"1\n1e-30\n1\n0.1\n", false, "radius (pc) of cloud type 1 = 1e-30 is so small"},
+        {"1\n1e-12\n1\n0.1\n", false, "radius (pc) of cloud type 1 = 1e-12 is so small"},  // its density
+        {"1\n1e30\n1\n0.1\n", false, "radius (pc) of cloud type 1 = 1e+30 is so large"},
+        {"2\n10 20\nnan 1\n0.1 0.1\n", false, "mass fraction of cloud type 1 = nan must lie between 0 and 1"},
+        {"2\n10 20\n1.5 -0.5\n0.1 0.1\n", false, "mass fraction of cloud type 1 = 1.5 must lie between 0 and 1"},
+        {"2\n10 20\n0.5 0.5\n0.1 inf\n", false, "age (Gyr) at which stars begin to leave of cloud type 2 = inf"},
+    };
+    for (const auto& cs : cases) {
+        CloudRun c(mc_line(cs.body));
+        c.run.glopalla.rmsr0_flag = cs.ratio;
+        c.run.glopalla.mcloud = cs.ratio ? -10.0f : 1.0e6f;
+        try {
+            mc_righe::read_mc_line(c.run);
+            ADD_FAILURE() << cs.body << ": no stop";
+        } catch (const Stop& s) {
+            ASSERT_EQ(s.lines.size(), 1u);
+            EXPECT_EQ(s.lines[0].rfind(std::string(" FATAL ERROR - section MC_LINE of file m.par: ") + cs.said, 0), 0u)
+                << s.lines[0];
+        }
+    }
+    // A ratio beyond 1e6 is the shell's thickness in cm, and large radii in pc that
+    // keep every quantity finite are the user's choice.
+    for (const char* ok : {"1\n5e7\n1\n0.1\n"}) {
+        CloudRun c(mc_line(ok));
+        c.run.glopalla.rmsr0_flag = true;
+        EXPECT_NO_THROW(mc_righe::read_mc_line(c.run));
+    }
+    CloudRun big(mc_line("1\n1e6\n1\n0.1\n"));
+    big.run.glopalla.mcloud = 1.0e6f;
+    EXPECT_NO_THROW(mc_righe::read_mc_line(big.run));
+}
+
 TEST(CloudTypes, FractionsMustSumToOne) {
     {
         CloudRun c(mc_line("2\n10.0 20.0\n0.5 0.4999995\n0.003 0.004\n"));

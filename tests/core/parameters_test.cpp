@@ -399,6 +399,46 @@ TEST_F(Params, CloudEmulatorRefusesCloudsGivenByARatioOfRadii) {
     }
 }
 
+// The cirrus networks cover the spheroid and the disks: with any other geometry
+// the cirrus emulator is refused when the parameters are read, naming both keys.
+TEST_F(Params, CirrusEmulatorNeedsAGeometryWithANetwork) {
+    for (int annflag : {0, 1, 2, 3})
+        for (int igeo : {-1, 0, 1, 2, 3, 4, 5}) {
+            const std::string text = test::MainKeys()
+                                         .set("annflag", std::to_string(annflag))
+                                         .set("igeo", std::to_string(igeo))
+                                         .set("t_bst", "2.0")
+                                         .set("a_bst", "1.0")
+                                         .text();
+            if (annflag >= 2 && igeo != -1 && igeo != 1 && igeo != 2) {
+                auto lines = stop_lines(text);
+                ASSERT_EQ(lines.size(), 1u);
+                EXPECT_EQ(lines[0], " ERROR: annflag=" + std::to_string(annflag) +
+                                        " (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus "
+                                        "network: igeo=" +
+                                        std::to_string(igeo));
+            } else {
+                EXPECT_NO_THROW(read(text)) << annflag << " " << igeo;
+            }
+        }
+}
+
+// A NaN is a value, not a null one: it stops naming the key, whether the key is
+// required or has a default, in the file or on the command line.
+TEST_F(Params, NanIsNotTakenForAnAbsentValue) {
+    for (const auto& [par, over] : std::vector<std::pair<std::string, std::string>>{
+             {test::MainKeys().set("tgal", "nan").text(), ""},
+             {test::MainKeys().set("taugalmax", "NaN").text(), ""},
+             {test::MainKeys().text(), "ntstart=nan"}}) {
+        try {
+            read(par, over.empty() ? std::vector<std::string>{} : std::vector<std::string>{over});
+            ADD_FAILURE() << par << over << ": no stop";
+        } catch (const IoError& e) {
+            EXPECT_NE(std::string(e.what()).find("is not finite"), std::string::npos) << e.what();
+        }
+    }
+}
+
 TEST_F(Params, SectionsInAnyOrder) {
     read("LVG\nz_lvg     0.\nSSP\n1 x\n" + test::MainKeys().text());
     EXPECT_FLOAT_EQ(run.parametri.tgal, 13.0f);

@@ -90,11 +90,58 @@ TEST(KeyedSection, CommentsBlankStartedAndEmptyLinesArePassedOver) {
 }
 
 TEST(KeyedSection, ValueIsColumnsElevenToTwentyPadded) {
-    auto r = keyed("a         12345678901234\nb         7\nc\n", {"a", "b", "c"});
-    ASSERT_EQ(r.own.size(), 3u);
+    // Column 21 blank: what follows is a comment.
+    auto r = keyed("a         1234567890 comment\nb         7\nc\nd         1.0       x\n", {"a", "b", "c", "d"});
+    ASSERT_EQ(r.own.size(), 4u);
     EXPECT_EQ(r.own[0].second, "1234567890");
     EXPECT_EQ(r.own[1].second, "7         ");
     EXPECT_EQ(r.own[2].second, "          ");
+    EXPECT_EQ(r.own[3].second, "1.0       ");
+}
+
+// A value that fills column 20 and goes on in column 21 would be read cut
+// short: the run stops naming the key, the file and the line.
+TEST(KeyedSection, ValueRunningPastColumnTwentyStops) {
+    const struct {
+        const char* body;
+        const char* key;
+        const char* line;
+    } cases[] = {
+        {"mcloud    1.00000e+06\n", "mcloud", "1"},
+        {"x         1\na         12345678901234\n", "a", "2"},
+        {"a         1.0e-6xxxxx\n", "a", "1"},  // its own conversion would fail
+    };
+    for (const auto& c : cases) {
+        TextFile f = text(c.body);
+        try {
+            read_keyed_section(
+                f,
+                [&](const std::string& k, std::string_view v) {
+                    if (std::string(v).find('x') != std::string::npos) f.fail("not a number");
+                    return !k.empty();
+                },
+                [](const std::string&) {});
+            ADD_FAILURE() << c.body << ": no stop";
+        } catch (const Stop& s) {
+            ASSERT_EQ(s.lines.size(), 2u);
+            EXPECT_EQ(s.lines[0].rfind(std::string(" FATAL ERROR - the value of key ") + c.key + " in file t.par, line " +
+                                           c.line + ", runs past column 20: ",
+                                       0),
+                      0u)
+                << s.lines[0];
+            EXPECT_EQ(s.lines[1], " keys take columns 1-10 and values columns 11-20 of a par-file line");
+        }
+    }
+    // A key that is not the reader's is only warned about, and a section key ends the section.
+    auto r = keyed("zz        12345678901234\nSSP       xxxxxxxxxxyy\na         1\n", {"a"});
+    EXPECT_EQ(r.unknown, std::vector<std::string>{"zz"});
+    EXPECT_TRUE(r.own.empty());
+}
+
+TEST(KeyedSection, HintFollowsKeysThatHoldABlankATabOrEquals) {
+    for (const char* k : {"tgal 13.0", "tgal\t13.0", "tgal=5.0"})
+        EXPECT_EQ(fixed_column_hint(k), " keys take columns 1-10 and values columns 11-20 of a par-file line") << k;
+    EXPECT_EQ(fixed_column_hint("tgalx"), "");
 }
 
 TEST(KeyedSection, SectionKeyEndsTheSectionOnlyWhenItFillsColumnsOneToTen) {

@@ -109,9 +109,22 @@ TEST_F(SspFixture, NoTypeOneTableStops) {
 TEST_F(SspFixture, MissingTableStopsWithBothLines) {
     par({{1, "nothere.ssp"}});
     const auto lines = stop_lines();
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_THAT(lines[0], HasSubstr("ERROR in opening required SSP file nothere.ssp"));
     EXPECT_THAT(lines[1], HasSubstr("May be you are using a wrong-old format of SSP section in .par"));
+    EXPECT_EQ(lines[2], " Data folder searched: the working folder");
+}
+
+TEST_F(SspFixture, MissingTableSaysWhichDataFolderWasSearchedAndWhy) {
+    par({{1, "nothere.ssp"}});
+    run.modname.started_as = "/opt/q/quelvo";
+    run.modname.name_dir = "/opt/q/";
+    EXPECT_EQ(stop_lines().at(2),
+              " Data folder searched: /opt/q/, the folder part of the path /opt/q/quelvo by which the program was started");
+    run.modname.started_as = "quelvo";
+    run.modname.name_dir = "";
+    EXPECT_EQ(stop_lines().at(2),
+              " Data folder searched: the working folder, since the program was started as quelvo, a path without a folder");
 }
 
 TEST_F(SspFixture, TablesAreReadFromTheDataDirectory) {

@@ -1,0 +1,219 @@
+// Bad input through the program's command-line entry, on the example model:
+// each stops with its exit status and a message that names the key (or the
+// section, file and line) and the value, and leaves no result file behind
+// beyond the run log that the stop may follow.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/quelvo.h"
+#include "support/model_fixture.h"
+#include "support/test_support.h"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+
+int run_main(test::CapturedConsole& cc, std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
+}
+
+std::string replace_once(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    if (at == std::string::npos) throw std::runtime_error("no text '" + from + "' in the par file");
+    return text.replace(at, from.size(), to);
+}
+
+std::set<std::string> files_here() {
+    std::set<std::string> s;
+    for (const auto& e : fs::directory_iterator(fs::current_path())) s.insert(e.path().filename().string());
+    return s;
+}
+
+struct BadInput {
+    const char* name;
+    std::function<std::string(std::string)> par;  // edits the example par file
+    std::vector<std::string> args;                // after the model name
+    int status;
+    std::vector<std::string> said;  // texts of standard output (status 1) or standard error (status 2)
+    bool run_log;                   // the run log exists (the stop comes after the command line)
+};
+
+std::string same(std::string p) { return p; }
+
+std::function<std::string(std::string)> main_key(const char* key, const char* value) {
+    return [=](std::string p) { return test::with_main_key(p, key, value); };
+}
+
+std::function<std::string(std::string)> edit(const char* from, const char* to) {
+    return [=](std::string p) { return replace_once(p, from, to); };
+}
+
+// The example's MC_LINE section with its four value lines replaced.
+std::function<std::string(std::string)> mc_line(const char* n, const char* r, const char* f, const char* t0) {
+    return [=](std::string p) {
+        return replace_once(p, "2\n16.0   30.0\n0.6    0.4\n0.003  0.005\n",
+                            std::string(n) + "\n" + r + "\n" + f + "\n" + t0 + "\n");
+    };
+}
+
+const std::string kMc = " FATAL ERROR - section MC_LINE of file m1.par: ";
+
+const BadInput kCases[] = {
+    // Every real of the par file and of the overrides is finite.
+    {"MAIN tgal NaN", main_key("tgal", "nan"), {}, 2, {"m1.par:5", "tgal", "nan", "not finite"}, true},
+    {"MAIN mcloud beyond the float range", main_key("mcloud", "1e39"), {}, 2, {"m1.par:10", "mcloud", "not finite"},
+     true},
+    {"MAIN optional key NaN", edit("MAIN\n", "MAIN\ntaugalmax nan\n"), {}, 2, {"m1.par:2", "taugalmax", "nan"}, true},
+    {"override tgal=inf", same, {"tgal=inf"}, 2, {"command line", "tgal", "inf", "not finite"}, true},
+    {"override rcloud=NaN", same, {"rcloud=NaN"}, 2, {"command line", "rcloud", "NaN", "not finite"}, true},
+    {"MIXDIF xx NaN", edit("xx        7.5e-25    PAH abundance (about", "xx        nan        PAH abundance (about"),
+     {}, 2, {"m1.par:60", "xx", "nan", "not a finite number"}, true},
+    {"MIXMOL corgra infinite", edit("corgra    1.0        graphite abundance factor\ncorsil    1.0        silicate "
+                                    "abundance factor\nxx        7.5e-25    PAH abundance\n",
+                                    "corgra    1e999      graphite abundance factor\ncorsil    1.0        silicate "
+                                    "abundance factor\nxx        7.5e-25    PAH abundance\n"),
+     {}, 2, {"m1.par:76", "corgra", "1e999", "not a finite number"}, true},
+
+    // A value cut by its columns.
+    {"MAIN mcloud past column 20", edit("mcloud    1.0e6       ", "mcloud    1.00000e+06 "), {}, 1,
+     {" FATAL ERROR - the value of key mcloud in file m1.par, line 10, runs past column 20: mcloud    1.00000e+06",
+      " keys take columns 1-10 and values columns 11-20 of a par-file line"},
+     true},
+    {"MIXDIF amin_gr past column 20", edit("amin_gr   8.0e-7     smallest graphite radius",
+                                           "amin_gr   8.00000e-07smallest graphite radius"),
+     {}, 1, {" FATAL ERROR - the value of key amin_gr in file m1.par, line 48, runs past column 20: "}, true},
+
+    // The cloud types, checked where they are read.
+    {"MC_LINE fraction NaN", mc_line("2", "16.0   30.0", "NaN    0.4", "0.003  0.005"), {}, 1,
+     {kMc + "mass fraction of cloud type 1 = nan must lie between 0 and 1"}, true},
+    {"MC_LINE fractions outside 0..1 that sum to 1", mc_line("2", "16.0   30.0", "1.2   -0.2", "0.003  0.005"), {},
+     1, {kMc + "mass fraction of cloud type 1 = 1.2 must lie between 0 and 1"}, true},
+    {"MC_LINE radius 0", mc_line("2", "16.0   0.0", "0.6    0.4", "0.003  0.005"), {}, 1,
+     {kMc + "radius (pc) of cloud type 2 = 0 must be positive"}, true},
+    {"MC_LINE radius negative", mc_line("2", "-16.0  30.0", "0.6    0.4", "0.003  0.005"), {}, 1,
+     {kMc + "radius (pc) of cloud type 1 = -16 must be positive"}, true},
+    {"MC_LINE radius infinite", mc_line("2", "inf    30.0", "0.6    0.4", "0.003  0.005"), {}, 1,
+     {kMc + "radius (pc) of cloud type 1 = inf is not a finite number"}, true},
+    {"MC_LINE radius 1e-30", mc_line("2", "1e-30  30.0", "0.6    0.4", "0.003  0.005"), {}, 1,
+     {kMc + "radius (pc) of cloud type 1 = 1e-30 is so small that the clouds' size, optical depth or density is "
+            "not a finite number"},
+     true},
+    {"MC_LINE radius 1e30", mc_line("2", "16.0   1e30", "0.6    0.4", "0.003  0.005"), {}, 1,
+     {kMc + "radius (pc) of cloud type 2 = 1e+30 is so large"}, true},
+    {"MC_LINE ratio of radii below 1.01",
+     [](std::string p) {
+         p = test::with_main_key(test::with_main_key(p, "rcloud", "-50.0"), "mcloud", "-10.0");
+         return mc_line("2", "0.5    30.0", "0.6    0.4", "0.003  0.005")(p);
+     },
+     {}, 1, {kMc + "ratio of radii of cloud type 1 = 0.5 must be at least 1.01"}, true},
+    {"MC_LINE age NaN", mc_line("2", "16.0   30.0", "0.6    0.4", "nan    0.005"), {}, 1,
+     {kMc + "age (Gyr) at which stars begin to leave of cloud type 1 = nan is not a finite number"}, true},
+    {"MC_LINE count beyond its values", mc_line("999999999", "16.0   30.0", "0.6    0.4", "0.003  0.005"), {}, 2,
+     {"m1.par:84", "MC_LINE counts 999999999 cloud types, whose 999999999 radii the lines after the count cannot hold"}, true},
+
+    // Result names.
+    {"empty nameres", same, {"nameres="}, 1, {" Invalid argument in command line: nameres= needs a name"}, false},
+    {"empty namesf", same, {"tgal=12", "namesf="}, 1, {" Invalid argument in command line: namesf= needs a name"},
+     false},
+    {"nameintrho of blanks", same, {"nameintrho= "}, 1,
+     {" Invalid argument in command line: nameintrho= needs a name"}, false},
+
+    // The emulator's requirements, said when MAIN is read.
+    {"cirrus emulator with igeo 0", same, {"annflag=2", "igeo=0"}, 1,
+     {" ERROR: annflag=2 (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus network: igeo=0"},
+     true},
+    {"both emulators with igeo 4", main_key("igeo", "4"), {"annflag=3"}, 1,
+     {" ERROR: annflag=3 (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus network: igeo=4"},
+     true},
+    {"missing SSP table", edit("1 qv_ssp_z004.dat", "1 qv_ssp_none.dat"), {}, 1,
+     {"ERROR in opening required SSP file ", "May be you are using a wrong-old format",
+      "/data/, the folder part of the path ", "/data/quelvo by which the program was started"},
+     true},
+};
+
+class BadInputRun : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(BadInputRun, StopsNamingTheValueAndLeavesNoResultFile) {
+    const BadInput& c = GetParam();
+    test::TempDir dir;
+    const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+    test::write_text("m1.par", c.par(test::read_text("m1.par")));
+    const std::set<std::string> before = files_here();
+
+    test::CapturedConsole cc;
+    std::vector<std::string> args = {argv0, "m1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(run_main(cc, args), c.status) << cc.out.str() << cc.err.str();
+
+    const std::string said = c.status == 2 ? cc.err.str() : cc.out.str();
+    for (const auto& s : c.said) EXPECT_NE(said.find(s), std::string::npos) << "'" << s << "' not in:\n" << said;
+    // No value read gets as far as a result.
+    for (const char* bad : {"NaN", "Infinity"}) EXPECT_EQ(cc.out.str().find(bad), std::string::npos) << bad;
+
+    std::set<std::string> added;
+    for (const auto& f : files_here())
+        if (!before.count(f)) added.insert(f);
+    const std::set<std::string> allowed = c.run_log ? std::set<std::string>{"m1.out"} : std::set<std::string>{};
+    EXPECT_EQ(added, allowed);
+    if (c.run_log) {
+        const auto log = test::read_lines("m1.out");
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.front(), " USEFUL CHECKING NUMBERS FOLLOW");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BadInputRun, ::testing::ValuesIn(kCases), [](const auto& info) {
+    std::string n = info.param.name;
+    for (char& ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return n;
+});
+
+// An option where the model name belongs gives the usage lines and writes no
+// file: no run log, no par file looked for under that name.
+TEST(BadInputNames, OptionInPlaceOfTheModelNameGivesTheUsage) {
+    for (const char* opt : {"--help", "-h"}) {
+        test::TempDir dir;
+        test::CapturedConsole cc;
+        EXPECT_EQ(run_main(cc, {"quelvo", opt, "tgal=3"}), 0);
+        EXPECT_EQ(cc.out_lines(), (std::vector<std::string>{" I need one argument to run!",
+                                                            " Usage: quelvo model_name [par=value]... ",
+                                                            " Cheers."}));
+        EXPECT_TRUE(fs::is_empty(dir.path())) << opt;
+    }
+}
+
+// An unknown key that holds a blank, a tab or "=" is a value written next to
+// its key: the warning is followed by the fixed-column rule. (The bad override
+// ends the run right after the section is read.)
+TEST(BadInputNames, ValueNextToItsKeyAddsTheColumnRuleToTheWarning) {
+    for (const char* line : {"tgal 13.0", "tgal=5.0", "tgal\t13.0"}) {
+        test::TempDir dir;
+        const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+        test::write_text("m1.par", replace_once(test::read_text("m1.par"), "MAIN\n", "MAIN\n" + std::string(line) + "\n"));
+        test::CapturedConsole cc;
+        EXPECT_EQ(run_main(cc, {argv0, "m1", "tgal=nan"}), 2);
+        const auto out = cc.out_lines();
+        const auto w = std::find_if(out.begin(), out.end(), [](const std::string& l) {
+            return l.rfind(" SEVERE WARNING: unknown key in file m1.par", 0) == 0;
+        });
+        ASSERT_NE(w, out.end()) << cc.out.str();
+        EXPECT_EQ(w->substr(w->size() - 10), (std::string(line) + "          ").substr(0, 10));
+        ASSERT_NE(w + 1, out.end());
+        EXPECT_EQ(*(w + 1), " keys take columns 1-10 and values columns 11-20 of a par-file line");
+    }
+}
+
+}  // namespace
+}  // namespace qv
