@@ -513,6 +513,29 @@ TEST(LvgFile, NoGrid) {
     }
 }
 
+// A value beyond its fixed field (as the H2 density of clouds given by a ratio
+// of radii can be) takes the exponent form of the same width: no field is
+// asterisks.
+TEST(LvgFile, ValuesBeyondTheirFieldsTakeTheExponentForm) {
+    CoRun c;
+    c.run.glopalla.mcloud = 1e15f;  // H2 density 4.2e11 cm^-3
+    c.run.glopalla.ncloud = -2e10f;
+    c.set_temperature(2000.0f);    // kinetic temperatures of 2000 and 4000 K
+    read_lvg(c.run);
+    FakeSolver f;
+    f.outcomes = {{0, 0.0, {1e-20}}, {7, -3.0, {}}};
+    f.install(c.run);
+    lvgmain(c.run);
+    const std::vector<std::string> l = test::read_lines(c.lvg_file());
+    ASSERT_GE(l.size(), 6u);
+    EXPECT_EQ(l[0], "# NH21=  4.225987379E+11");
+    EXPECT_EQ(l[1], "# R1=             20.000");
+    EXPECT_EQ(l[2], "# Ncloud=-2.00000000E+10");
+    EXPECT_EQ(l[4].substr(0, 35), " 1   2.0E+03    10.000    -5.000   ");
+    EXPECT_EQ(l[5].substr(0, 35), " 2   2.0E+03    10.000    -4.000   ");
+    for (const auto& r : l) EXPECT_EQ(r.find('*'), std::string::npos) << r;
+}
+
 // The model counter has two columns: 99 models are written, 100 stop the run
 // when the section is read.
 TEST(LvgFile, CounterOfTwoColumns) {
