@@ -311,6 +311,9 @@ void lvgcalc(const Console& con, LvgState& s, LvgWork& w, double tk, double nh2,
         s.tk = tk + offset[s.k_control];
         s.x12co = x;
         const double cdv = nh2 * x * r / v;
+        // A column that is not finite (a velocity that rounds to 0) has no
+        // continuation to reach it.
+        if (!std::isfinite(cdv)) continue;
         coef_exct(s, s.col, s.col1);
         int n = kLvgLevels;
         w.np.fill(0.0);

@@ -114,8 +114,8 @@ FolderLocks::Result FolderLocks::take(const std::string& folder, const std::stri
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         if (why) *why = std::strerror(errno);
-        // No lock of this process can be on a file it cannot identify.
-        ::close(fd);
+        // Kept open: closing it could release this process's locks on the
+        // file, which it cannot tell from the others.
         return Result::Unavailable;
     }
     const auto id = std::make_pair(static_cast<unsigned long long>(st.st_dev),

@@ -165,6 +165,13 @@ TEST(LvgRates, RatesThatAreNotFiniteFailWithoutThePause) {
         EXPECT_EQ(s.k_control, c.k_control);
         EXPECT_EQ(w.flu_quelvo.has_value(), c.k_control < 7);
     }
+    // A velocity of 0 leaves no finite column to reach.
+    test::CapturedConsole cc("stop\n", false);
+    LvgState s;
+    LvgWork w;
+    lvgcalc(cc.con, s, w, 30.0, 42.0, 0.0, 20.0, 0.001, "12CO", 1e-5);
+    EXPECT_EQ(s.k_control, 7);
+    EXPECT_FALSE(w.flu_quelvo.has_value());
 }
 
 TEST(LvgRates, SingularRateMatrixPausesAndFails) {
