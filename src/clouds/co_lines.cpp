@@ -1,6 +1,7 @@
 #include "clouds/co_lines.h"
 
 #include <array>
+#include <cfloat>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -60,6 +61,62 @@ int lvg_axis_count(float first, float step, float last) {
     return static_cast<int>(q);
 }
 
+namespace {
+
+// The most models the lvg file can number: its model counter has two columns.
+constexpr int kMaxLvgModels = 99;
+// The grains' temperatures in the dust solver lie in its search bracket, 0 to
+// 1e4 K; the mean dust temperature of the clouds is therefore at most that.
+constexpr double kMaxDustTemperature = 1e4;
+
+[[noreturn]] void outside_domain(const std::string& key, float v, const std::string& why) {
+    throw Stop(std::vector<std::string>{
+        fio::list_line({"FATAL ERROR: LVG key " + key + " =", v, " is outside the domain of the LVG model"}),
+        fio::list_line({why})});
+}
+
+// The values of the section for which the LVG model is defined (the domain of
+// lvg_min_temperature and lvg_max_redshift): each grid axis is checked at its
+// first and last grid value, between which it is linear.
+void check_domain(const LvgGrid& p) {
+    const int n_tk = lvg_axis_count(p.inic_tk, p.delt_tk, p.fini_tk);
+    const int n_xo = lvg_axis_count(p.inic_xo, p.delt_xo, p.fini_xo);
+    const float last_tk = p.inic_tk + static_cast<float>(n_tk - 1) * p.delt_tk;
+    const float last_xo = p.inic_xo + static_cast<float>(n_xo - 1) * p.delt_xo;
+
+    // The kinetic temperatures are these multiples of the clouds' mean dust
+    // temperature, itself at most kMaxDustTemperature: a multiple below
+    // lvg_min_temperature() / kMaxDustTemperature gives a temperature below the
+    // domain whatever the clouds.
+    const double t_min = lvg_min_temperature();
+    const float m_min = static_cast<float>(t_min / kMaxDustTemperature);
+    const float m_max = static_cast<float>(static_cast<double>(FLT_MAX) / kMaxDustTemperature);
+    const std::string tk_why = fio::list_line(
+        {"the kinetic temperatures (multiples of the clouds' mean dust temperature, at most",
+         static_cast<float>(kMaxDustTemperature), " K) must be at least", static_cast<float>(t_min),
+         " K: every value from inic_tk to fini_tk must lie from", m_min, " to", m_max});
+    for (const auto& [key, v] : {std::pair<const char*, float>{"inic_tk", p.inic_tk}, {"fini_tk", last_tk}})
+        if (!(v >= m_min && v <= m_max)) outside_domain(key, key == std::string("inic_tk") ? v : p.fini_tk, tk_why);
+
+    const float z_max = static_cast<float>(lvg_max_redshift());
+    if (!(p.z_lvg <= z_max))
+        outside_domain("z_lvg", p.z_lvg,
+                       fio::list_line({"the background temperature 2.73 (1 + z_lvg) must leave the occupation "
+                                       "number of the CO 1-0 line resolved: z_lvg must be at most",
+                                       z_max}));
+
+    // The abundance 10**log(X) is a 4-byte real of the grid.
+    const float x_max = std::log10(FLT_MAX);
+    for (const auto& [key, v] : {std::pair<const char*, float>{"inic_xo", p.inic_xo}, {"fini_xo", last_xo}})
+        if (!std::isfinite(std::pow(10.0f, v)))
+            outside_domain(key, key == std::string("inic_xo") ? v : p.fini_xo,
+                           fio::list_line({"the CO/H2 abundance 10**log(X) must be a finite number: every value "
+                                           "from inic_xo to fini_xo must be at most",
+                                           x_max}));
+}
+
+}  // namespace
+
 void read_lvg(Run& run) {
     LvgGrid& p = run.lvgparam;
     const std::string name84 = pad(par_file_name(run), 84);
@@ -72,6 +129,9 @@ void read_lvg(Run& run) {
     }
 
     std::array<bool, kLvgKeys> seen{};
+    // Keys whose last value was written without a decimal point (F10.6 reads
+    // it with six implied decimals), for the message on a grid too large.
+    std::array<bool, kLvgKeys> implied{};
     bool off = false;  // z_lvg given as 0: nothing more is read
     read_keyed_section(
         f,
@@ -79,12 +139,17 @@ void read_lvg(Run& run) {
             if (off) return true;
             // The value field (F10.6) is converted as part of the line's read, whatever its key.
             const auto v = fio::read_real4_field(value, 6);
-            if (!v || !std::isfinite(*v))
-                f.fail("the value field '" + std::string(value) + "' of key '" + key + "' is not a finite number");
+            if (!v)
+                f.fail("the value field '" + std::string(value) + "' of key '" + key + "' is not a number");
+            if (!std::isfinite(*v))
+                throw Stop(fio::list_line({"FATAL ERROR: the value of key " + key + " in section LVG of file " +
+                                               f.name() + ", line " + std::to_string(f.position()) +
+                                               ", is not a finite number: " + trim_right(std::string(value))}));
             for (int k = 0; k < kLvgKeys; ++k) {
                 if (key != kLvgKeyNames[k]) continue;
                 *lvg_target(p, k) = *v;
                 seen[k] = true;
+                implied[k] = value.find('.') == std::string_view::npos;
                 if (k == 0 && *v == 0.0f) off = true;
                 return true;
             }
@@ -127,6 +192,31 @@ void read_lvg(Run& run) {
         if (!(p.inic_vg > 0.0f) || !(last_vg > 0.0f))
             throw Stop(fio::list_line({"FATAL ERROR: the LVG velocity gradients must be >0, from", p.inic_vg,
                                        " to", last_vg}));
+        check_domain(p);
+
+        // The lvg file numbers its models in two columns.
+        const int n_tk = lvg_axis_count(p.inic_tk, p.delt_tk, p.fini_tk);
+        const int n_xo = lvg_axis_count(p.inic_xo, p.delt_xo, p.fini_xo);
+        const double models = static_cast<double>(n_tk) * n_vg * n_xo;
+        if (models > kMaxLvgModels) {
+            std::vector<std::string> l;
+            const std::string count = models < 1e18 ? std::to_string(static_cast<long long>(models))
+                                                    : trim_right(fio::edit_e(models, 12, 5, 0, 1));
+            l.push_back(fio::list_line({"FATAL ERROR: the LVG grid has " + count + " models (" +
+                                        std::to_string(n_tk) + " x " + std::to_string(n_vg) + " x " +
+                                        std::to_string(n_xo) + "), more than the " +
+                                        std::to_string(kMaxLvgModels) + " that the lvg file can number"}));
+            l.push_back(fio::list_line({"inic_tk=", p.inic_tk, "delt_tk=", p.delt_tk, "fini_tk=", p.fini_tk}));
+            l.push_back(fio::list_line({"inic_vg=", p.inic_vg, "delt_vg=", p.delt_vg, "fini_vg=", p.fini_vg}));
+            l.push_back(fio::list_line({"inic_xo=", p.inic_xo, "delt_xo=", p.delt_xo, "fini_xo=", p.fini_xo}));
+            std::string nopoint;
+            for (int k = 1; k < kLvgKeys; ++k)
+                if (implied[k]) nopoint += std::string(" ") + kLvgKeyNames[k];
+            if (!nopoint.empty())
+                l.push_back(fio::list_line({"values written without a decimal point are read with six implied "
+                                            "decimals (\"1\" is 0.000001):" + nopoint}));
+            throw Stop(l);
+        }
     }
 }
 
@@ -183,8 +273,15 @@ void default_lvgcalc(Run& run, double tk, double nh2, double v, double r, double
     lvgsubruti::lvgcalc(run.con, run.lvgdatos, run.lvgsubruti, tk, nh2, v, r, z, label, x);
 }
 
-constexpr const char* kRecord = "(I2,3X,3(F7.3,3X),2(G15.4,2X),2(F15.6,2X))";
-constexpr const char* kFailedRecord = "(I2,3X,3(F7.3,3X),2(G15.4,3X),2(F15.6,3X))";
+// The records' layouts are (I2,3X,3(F7.3,3X),2(G15.4,2X),2(F15.6,2X)) and,
+// for a failed model, the same with three blanks after each number; the F7.3
+// fields go in as texts (A7), so that a value beyond them takes the exponent
+// form of the same width instead of asterisks.
+constexpr const char* kRecord = "(I2,3X,3(A7,3X),2(G15.4,2X),2(F15.6,2X))";
+constexpr const char* kFailedRecord = "(I2,3X,3(A7,3X),2(G15.4,3X),2(F15.6,3X))";
+
+std::string f73(double v) { return fio::edit_f_fit(v, 7, 3); }
+std::string f73(float v) { return fio::edit_f_fit(v, 7, 3); }
 
 }  // namespace
 
@@ -227,9 +324,11 @@ void lvgmain(Run& run) {
         text += rec;
         text += '\n';
     };
-    for (const auto& rec : fio::write_records("('# NH21=  ',F15.3,/,'# R1=    ',F15.3,/,'# Ncloud=',F15.3)",
-                                              {nh2, r, gp.ncloud}))
-        put(rec);
+    // ('# NH21=  ',F15.3,/,'# R1=    ',F15.3,/,'# Ncloud=',F15.3), each value in
+    // the exponent form of the same width when it does not fit.
+    put("# NH21=  " + fio::edit_f_fit(nh2, 15, 3));
+    put("# R1=    " + fio::edit_f_fit(r, 15, 3));
+    put("# Ncloud=" + fio::edit_f_fit(gp.ncloud, 15, 3));
     put("#mol    TK     gradV    log(Xco)   nu[Hz]  lambda[mum] log(lum_max)[erg/s/Hz] log(lum)[erg/s]");
 
     int count = 0;
@@ -264,13 +363,13 @@ void lvgmain(Run& run) {
                 // A model without solution, or with no line to show, is one
                 // failure record.
                 if (lines.empty()) {
-                    put(fio::write_line(kFailedRecord, {count, tk_used, v, logx, nu(1), 3e14 / nu(1), -999.0,
+                    put(fio::write_line(kFailedRecord, {count, f73(tk_used), f73(v), f73(logx), nu(1), 3e14 / nu(1), -999.0,
                                                         -999.0}));
                 }
                 for (const auto& [jt, ll] : lines) {
                     const double f = nu(jt);
                     const double width = f * static_cast<double>(v) * 1e5 / 2.9979e10;
-                    put(fio::write_line(kRecord, {count, tk_used, v, logx, f, 3e14 / f, ll, std::log10(width) + ll}));
+                    put(fio::write_line(kRecord, {count, f73(tk_used), f73(v), f73(logx), f, 3e14 / f, ll, std::log10(width) + ll}));
                 }
                 run.lvgsubruti.flu_quelvo.reset();
             }

@@ -1,6 +1,7 @@
 #include "clouds/lvg_solver.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "core/console.h"
@@ -25,6 +26,21 @@ MoleculeRecord molecule_12co() {
     for (int k = 1; k <= 30; ++k) m.cof(k) = cof[k - 1];
     m.name = "12CO";
     return m;
+}
+
+double lvg_min_temperature() {
+    const MoleculeRecord m = molecule_12co();
+    const double j = kLvgLevels - 1;
+    const double e_top = m.b * 4.79971025e-11 * j * (j + 1.0);  // E(J=20)/k, K
+    const double g_top = 2.0 * kLvgLevels - 1.0;
+    return e_top / (std::log(g_top) - std::log(DBL_MIN));
+}
+
+double lvg_max_redshift() {
+    const MoleculeRecord m = molecule_12co();
+    // h nu_1 / (2.73 k) with the background's own constants.
+    const double x0 = m.nu(1) * 6.6260755e-27 / 3.769196366333962e-16;
+    return x0 / DBL_EPSILON - 1.0;
 }
 
 namespace lvgsubruti {
@@ -84,6 +100,11 @@ void rate_matrix(const LvgState& s, LvgWork& w, int n, const Vec<double>& jbar) 
 
 bool solve_rates(const Console& con, const LvgState& s, LvgWork& w, int n, const Vec<double>& jbar) {
     rate_matrix(s, w, n, jbar);
+    // Rates that are not finite make no model: the attempt fails (a matrix of
+    // Infinity and NaN would only look singular).
+    for (int j = 1; j <= n; ++j)
+        for (int i = 1; i <= n; ++i)
+            if (!std::isfinite(w.a(i, j))) return false;
     bool sing = false;
     qrdcmp(w.a, n, w.c, w.d, sing);
     if (sing) {
@@ -290,6 +311,9 @@ void lvgcalc(const Console& con, LvgState& s, LvgWork& w, double tk, double nh2,
         s.tk = tk + offset[s.k_control];
         s.x12co = x;
         const double cdv = nh2 * x * r / v;
+        // A column that is not finite (a velocity that rounds to 0) has no
+        // continuation to reach it.
+        if (!std::isfinite(cdv)) continue;
         coef_exct(s, s.col, s.col1);
         int n = kLvgLevels;
         w.np.fill(0.0);

@@ -33,6 +33,21 @@ struct MoleculeRecord {
 // The 12CO record.
 MoleculeRecord molecule_12co();
 
+// Where the level populations of the model are representable in 8-byte reals.
+//
+// Temperature: at a kinetic temperature T the collisions drive the populations
+// towards p(J) ~ g(J) exp(-E(J)/kT). The top level (J = 20, E/k = 420 hB/k =
+// 1163 K) is a normal double only while 41 exp(-E/kT) >= DBL_MIN, that is for
+// T >= E/k / ln(41/DBL_MIN) = 1.634 K. Below it the collision rates of the fit
+// (which grow as exp(c1 dE/kT)) also overflow the 4-byte totals at ordinary
+// densities, and the rate matrix turns into Infinity and NaN.
+double lvg_min_temperature();
+// Background: the occupation number 1/(exp(h nu/kT_bg) - 1) of the 1-0 line,
+// T_bg = 2.73 (1 + z), is resolved only while h nu/kT_bg >= DBL_EPSILON (beyond,
+// exp(x) - 1 rounds to 0 and spontaneous emission is lost against the
+// stimulated one): 1 + z <= (h nu_1 / 2.73 k) / DBL_EPSILON = 9.1e15.
+double lvg_max_redshift();
+
 // LvgState (lvgdatos): the molecule constants and the state and outcome of the
 // current LVG model.
 struct LvgState {
@@ -95,8 +110,10 @@ void background(LvgState& s);
 void rate_matrix(const LvgState& s, LvgWork& w, int n, const Vec<double>& jbar);
 
 // Solves the rate equations of n levels (rate_matrix, then qrdcmp and qrsolv)
-// into w.b(1..n). A singular matrix pauses the run for a line on standard input;
-// going on from the pause returns false without solving.
+// into w.b(1..n). A matrix with a rate that is not finite (the model is outside
+// the domain above) returns false at once. A singular matrix of finite rates
+// pauses the run for a line on standard input; going on from the pause returns
+// false without solving.
 bool solve_rates(const Console& con, const LvgState& s, LvgWork& w, int n, const Vec<double>& jbar);
 
 // Optically thin emission of transition i from the populations p.

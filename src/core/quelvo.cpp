@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/run.h"
+#include "core/run_lock.h"
 #include "core/stop.h"
 #include "io/format.h"
 #include "io/textfile.h"
@@ -54,6 +55,9 @@ void run_quelvo(Run& run, int argc, char** argv) {
         }
     }
 
+    // Before the run writes anything: another live run writing one of its
+    // files stops it here. The locks go with the end of this call.
+    const FolderLocks locks = lock_run_files(run);
     write_file_atomic(runlog_name(run), " USEFUL CHECKING NUMBERS FOLLOW\n");
 
     qvmain(run);

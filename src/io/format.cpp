@@ -288,6 +288,16 @@ std::string edit_i(long long v, int w, int m) {
 std::string edit_f(double v, int w, int d) { return format_f(v, w, d, 0); }
 std::string edit_f(float v, int w, int d) { return format_f(static_cast<double>(v), w, d, 0); }
 
+std::string edit_f_fit(double v, int w, int d) {
+    std::string f = format_f(v, w, d, 0);
+    if (f.find('*') == std::string::npos) return f;
+    // sign, one digit, the point, the digits, and E+dd (+ddd past 99).
+    const int digits = w - 6 - (std::signbit(v) ? 1 : 0);
+    if (digits < 0) return f;
+    return format_e(v, w, digits, 0, 0, 'E', true);
+}
+std::string edit_f_fit(float v, int w, int d) { return edit_f_fit(static_cast<double>(v), w, d); }
+
 std::string edit_e(double v, int w, int d, int e, int p) { return format_e(v, w, d, e, p, 'E', false); }
 std::string edit_e(float v, int w, int d, int e, int p) {
     return format_e(static_cast<double>(v), w, d, e, p, 'E', false);

@@ -61,6 +61,13 @@ std::string edit_f(float v, int w, int d);
 std::string edit_e(float v, int w, int d, int e = 0, int p = 0);
 std::string edit_g(float v, int w, int d, int e = 0);
 
+// Fw.d, or, when the value does not fit the field (w asterisks under F), the
+// exponent form ESw.e of the same width with as many digits after the point as
+// fit (e = w - 6, one less for a negative value): a finite value is never
+// written as asterisks. A value that fits gives exactly what Fw.d gives.
+std::string edit_f_fit(double v, int w, int d);
+std::string edit_f_fit(float v, int w, int d);
+
 // Writes items by a format such as "(1X,G15.5)" or "(' text ',A,': ',I3)".
 // Returns the records, one per "/" or format reversion, without line ends.
 //

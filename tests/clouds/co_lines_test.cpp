@@ -186,12 +186,24 @@ TEST(ReadLvg, CasesOfTheSection) {
 }
 
 // F10.6: a value without a decimal point is an integer scaled by 1e-6, also
-// with an exponent; blanks inside the field are ignored.
+// with an exponent; blanks inside the field are ignored. Here the temperature
+// step of 5e-7 makes a grid too large for the lvg file, which stops the run
+// with the values as read.
 TEST(ReadLvg, ImpliedDecimals) {
     CoRun c(LvgKeys().set("z_lvg", "5").set("inic_xo", "-5").set("fini_xo", "-4").set("delt_xo", "1")
                 .set("fini_tk", "2 . 5").set("delt_tk", "5e-1")
                 .text());
-    read_lvg(c.run);
+    try {
+        read_lvg(c.run);
+        ADD_FAILURE() << "no stop";
+    } catch (const Stop& s) {
+        const std::string t = stop_text(s);
+        EXPECT_NE(t.find("models (3000001 x 1 x 1)"), std::string::npos) << t;
+        EXPECT_NE(t.find("delt_tk=   4.99999999E-07"), std::string::npos) << t;
+        EXPECT_NE(t.find("implied decimals (\"1\" is 0.000001): delt_tk delt_xo inic_xo fini_xo"),
+                  std::string::npos)
+            << t;
+    }
     const LvgGrid& p = c.run.lvgparam;
     EXPECT_EQ(p.z_lvg, 5e-6f);
     EXPECT_EQ(p.inic_xo, -5e-6f);
@@ -201,8 +213,10 @@ TEST(ReadLvg, ImpliedDecimals) {
     EXPECT_EQ(p.delt_tk, 5e-7f);
 }
 
-TEST(ReadLvg, ValueThatIsNotANumberIsAnIoError) {
-    for (const char* v : {"1.0x", "Infinity"}) {
+// A field that is not a number is an I/O error; a number that is not finite
+// is a stop naming the key, the file and line, and the value.
+TEST(ReadLvg, ValueThatIsNotANumberOrNotFinite) {
+    for (const char* v : {"1.0x", "abc"}) {
         CoRun c(LvgKeys().set("inic_tk", v).text());
         try {
             read_lvg(c.run);
@@ -210,6 +224,17 @@ TEST(ReadLvg, ValueThatIsNotANumberIsAnIoError) {
         } catch (const IoError& e) {
             EXPECT_NE(std::string(e.what()).find("m.par"), std::string::npos) << e.what();
             EXPECT_NE(std::string(e.what()).find("inic_tk"), std::string::npos) << e.what();
+        }
+    }
+    for (const char* v : {"Infinity", "NaN", "-Inf", "1.0e39"}) {
+        CoRun c(LvgKeys().set("fini_vg", v).text());
+        try {
+            read_lvg(c.run);
+            ADD_FAILURE() << v << ": no stop";
+        } catch (const Stop& s) {
+            EXPECT_EQ(stop_text(s), std::string(" FATAL ERROR: the value of key fini_vg in section LVG of file m.par,"
+                                                " line 9, is not a finite number: ") +
+                                        v + "\n");
         }
     }
 }
@@ -488,19 +513,56 @@ TEST(LvgFile, NoGrid) {
     }
 }
 
-// A grid of more than 99 models: the model counter's two columns overflow into
-// asterisks, and the models go on.
-TEST(LvgFile, CounterBeyondTwoColumns) {
-    CoRun c(LvgKeys().set("fini_tk", "10.0").set("fini_xo", "4.0").text());  // 10 x 1 x 10
+// A value beyond its fixed field (as the H2 density of clouds given by a ratio
+// of radii can be) takes the exponent form of the same width: no field is
+// asterisks.
+TEST(LvgFile, ValuesBeyondTheirFieldsTakeTheExponentForm) {
+    CoRun c;
+    c.run.glopalla.mcloud = 1e15f;  // H2 density 4.2e11 cm^-3
+    c.run.glopalla.ncloud = -2e10f;
+    c.set_temperature(2000.0f);    // kinetic temperatures of 2000 and 4000 K
     read_lvg(c.run);
     FakeSolver f;
-    f.outcomes = {{0, 0.0, {1e-20}}};
+    f.outcomes = {{0, 0.0, {1e-20}}, {7, -3.0, {}}};
     f.install(c.run);
     lvgmain(c.run);
     const std::vector<std::string> l = test::read_lines(c.lvg_file());
-    ASSERT_EQ(l.size(), 104u);
-    EXPECT_EQ(l[102].substr(0, 2), "99");
-    EXPECT_EQ(l[103].substr(0, 2), "**");
+    ASSERT_GE(l.size(), 6u);
+    EXPECT_EQ(l[0], "# NH21=  4.225987379E+11");
+    EXPECT_EQ(l[1], "# R1=             20.000");
+    EXPECT_EQ(l[2], "# Ncloud=-2.00000000E+10");
+    EXPECT_EQ(l[4].substr(0, 35), " 1   2.0E+03    10.000    -5.000   ");
+    EXPECT_EQ(l[5].substr(0, 35), " 2   2.0E+03    10.000    -4.000   ");
+    for (const auto& r : l) EXPECT_EQ(r.find('*'), std::string::npos) << r;
+}
+
+// The model counter has two columns: 99 models are written, 100 stop the run
+// when the section is read.
+TEST(LvgFile, CounterOfTwoColumns) {
+    {
+        CoRun c(LvgKeys().set("fini_tk", "9.0").set("fini_xo", "5.0").text());  // 9 x 1 x 11
+        read_lvg(c.run);
+        FakeSolver f;
+        f.outcomes = {{0, 0.0, {1e-20}}};
+        f.install(c.run);
+        lvgmain(c.run);
+        const std::vector<std::string> l = test::read_lines(c.lvg_file());
+        ASSERT_EQ(l.size(), 103u);
+        EXPECT_EQ(l[102].substr(0, 2), "99");
+    }
+    CoRun c(LvgKeys().set("fini_tk", "10.0").set("fini_xo", "4.0").text());  // 10 x 1 x 10
+    try {
+        read_lvg(c.run);
+        ADD_FAILURE() << "no stop";
+    } catch (const Stop& s) {
+        EXPECT_EQ(stop_text(s),
+                  " FATAL ERROR: the LVG grid has 100 models (10 x 1 x 10), more than the 99 that the lvg file can"
+                  " number\n"
+                  " inic_tk=   1.00000000     delt_tk=   1.00000000     fini_tk=   10.0000000    \n"
+                  " inic_vg=  0.500000000     delt_vg=   1.00000000     fini_vg=  0.500000000    \n"
+                  " inic_xo=  -5.00000000     delt_xo=   1.00000000     fini_xo=   4.00000000    \n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(c.lvg_file()));
 }
 
 // The real solver on a small grid with hand-set dust temperatures: every

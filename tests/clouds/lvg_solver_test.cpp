@@ -137,6 +137,43 @@ TEST(LvgQr, FlagsASingularMatrix) {
 
 // A rate matrix without rates is singular: the run pauses, and going on from the
 // pause counts as a failed solve (nothing is divided by the zero pivot).
+// Outside the domain where the populations are representable the rates are
+// not finite: the attempt fails without the pause, and lvgcalc goes on to the
+// next temperature. (Temperatures below 1.634 K overflow the collision totals;
+// at 0 K and below the rates are NaN.)
+TEST(LvgRates, RatesThatAreNotFiniteFailWithoutThePause) {
+    EXPECT_NEAR(lvg_min_temperature(), 1.6334, 1e-4);
+    EXPECT_NEAR(lvg_max_redshift(), 9.136e15, 1e12);
+    struct Case {
+        double tk, nh2, z, x;
+        int k_control;  // the attempt that solves, 7: none
+    };
+    const Case cases[] = {
+        {1.0, 1.0, 0.001, 1e-5, 1},       // 1 K: the totals overflow; 2 K (tk + 1) solves
+        {0.0, 42.0, 0.001, 1e-5, 5},      // 0 K: NaN rates; 1 K, -1 K, 2 K fail; 3 K (tk + 3) solves
+        {-5.0, 42.0, 0.001, 1e-5, 7},     // every attempt at or below 0 K
+        {1.6, 1e24, 0.001, 1e-5, 1},      // the totals overflow at 1.6 K, not at 2.6 K
+        {30.0, 42.0, 1e17, 1e-5, 7},      // the background is not resolved
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "tk " << c.tk << " nh2 " << c.nh2 << " z " << c.z << " x " << c.x);
+        test::CapturedConsole cc("stop\n", false);
+        LvgState s;
+        LvgWork w;
+        lvgcalc(cc.con, s, w, c.tk, c.nh2, 10.0, 20.0, c.z, "12CO", c.x);
+        EXPECT_EQ(cc.out.str().find("PAUSE"), std::string::npos) << cc.out.str();
+        EXPECT_EQ(s.k_control, c.k_control);
+        EXPECT_EQ(w.flu_quelvo.has_value(), c.k_control < 7);
+    }
+    // A velocity of 0 leaves no finite column to reach.
+    test::CapturedConsole cc("stop\n", false);
+    LvgState s;
+    LvgWork w;
+    lvgcalc(cc.con, s, w, 30.0, 42.0, 0.0, 20.0, 0.001, "12CO", 1e-5);
+    EXPECT_EQ(s.k_control, 7);
+    EXPECT_FALSE(w.flu_quelvo.has_value());
+}
+
 TEST(LvgRates, SingularRateMatrixPausesAndFails) {
     auto no_rates = [] {
         LvgState s;

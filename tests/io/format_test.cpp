@@ -350,5 +350,28 @@ TEST(ListLine, FirstBlankTextsAndNumbersAsGfortranWritesThem) {
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
 }
 
+// A header field that does not fit Fw.d takes the exponent form of the same
+// width; a value that fits is exactly Fw.d.
+TEST(EditDescriptors, FixedFieldFallsBackToExponentForm) {
+    const EditCase cases[] = {
+        {edit_f_fit(42.259872f, 15, 3), "         42.260"},
+        {edit_f_fit(-1234.5f, 15, 3), "      -1234.500"},
+        {edit_f_fit(99999999999.0, 15, 3), "99999999999.000"},
+        {edit_f_fit(100000000000.0, 15, 3), "1.000000000E+11"},
+        {edit_f_fit(-9999999999.9, 15, 3), "-9999999999.900"},
+        {edit_f_fit(-10000000000.0, 15, 3), "-1.00000000E+10"},
+        {edit_f_fit(3.0e38f, 15, 3), "3.000000005E+38"},
+        {edit_f_fit(1.5e200, 15, 3), "1.500000000+200"},
+        {edit_f_fit(1234.5678f, 7, 3), "1.2E+03"},
+        {edit_f_fit(-1234.5678f, 7, 3), "-1.E+03"},
+        {edit_f_fit(999.999f, 7, 3), "999.999"},
+        {edit_f_fit(-99.9994f, 7, 3), "-99.999"},
+        {edit_f_fit(12345.0f, 5, 3), "*****"},  // too narrow for any form
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
+    for (float v : {1e11f, -3e20f, 7.5e12f})
+        EXPECT_EQ(edit_f_fit(v, 15, 3).size(), 15u) << v;
+}
+
 }  // namespace
 }  // namespace qv::fio

@@ -1,0 +1,75 @@
+// Locks that keep two runs in one folder from writing one result file together.
+//
+// The locks of a folder are byte ranges of one hidden, empty file in it,
+// ".quelvo.lock", locked with fcntl: the system releases them when the process
+// ends, however it ends, so a killed run leaves nothing to clear by hand, and
+// fcntl locks also hold between the machines of an NFS-shared folder. Each
+// locked name has its own byte, at an offset given by a hash of the name, so
+// one file serves every name and the folder gains one hidden file at most (it
+// is not removed: removing a lock file that another run may be opening would
+// need a retry protocol, and breaks on NFS).
+//
+// fcntl locks belong to a process, which never conflicts with itself and loses
+// all its locks on a file when it closes any descriptor of it. A registry in
+// the process therefore holds the descriptors and the names it has locked, so
+// that two holders in one process (runs made in-process by tests) exclude each
+// other too and a descriptor is closed only when its file has no lock left.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qv {
+
+struct Run;
+
+class FolderLocks {
+public:
+    enum class Result {
+        Taken,        // this holder has the lock
+        Busy,         // another live holder (process, or holder in this process) has it
+        Unavailable,  // the lock file cannot be opened or locked (see the reason)
+    };
+
+    FolderLocks() = default;
+    ~FolderLocks() { release(); }
+    FolderLocks(const FolderLocks&) = delete;
+    FolderLocks& operator=(const FolderLocks&) = delete;
+    FolderLocks(FolderLocks&& o) noexcept : held_(std::move(o.held_)) { o.held_.clear(); }
+    FolderLocks& operator=(FolderLocks&&) = delete;
+
+    // Takes the lock of name in folder ("" for the working directory, else a
+    // path ending in "/"). Taking a name this holder already has is Taken.
+    // why gets the system's reason for Unavailable.
+    Result take(const std::string& folder, const std::string& name, std::string* why = nullptr);
+    // Releases every lock of this holder.
+    void release();
+    std::size_t size() const { return held_.size(); }
+
+private:
+    struct Held {
+        unsigned long long dev, ino;
+        long long offset;
+    };
+    std::vector<Held> held_;
+};
+
+// The file name of a folder's locks, and the byte of a name in it.
+std::string lock_file_name(const std::string& folder);
+long long lock_offset(const std::string& name);
+
+// What a run will write besides its result files, as far as its par file and
+// overrides tell before the run starts (read only; when they cannot tell, the
+// answer is yes).
+bool run_writes_pan_files(const Run& run);
+bool run_writes_lvg_file(const Run& run);
+
+// Takes the locks of the files the run will write: its result name (the run
+// log, the spectra and PAH files) and, when the run will write them, its
+// model's pan files and lvg file. Another live run holding one of them stops
+// this run (Stop naming the file) before it has written anything, with none of
+// its locks kept. A folder where no lock can be had is warned about on
+// standard error and the run goes on.
+FolderLocks lock_run_files(const Run& run);
+
+}  // namespace qv

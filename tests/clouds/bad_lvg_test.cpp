@@ -1,0 +1,111 @@
+// LVG sections for which the model is not defined, run through the program's
+// command-line entry on the example model: each stops when the section is read,
+// naming the key, and no lvg file (nor any spectra file) is written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/quelvo.h"
+#include "support/model_fixture.h"
+#include "support/test_support.h"
+
+namespace qv {
+namespace {
+
+int run_main(test::CapturedConsole& cc, std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
+}
+
+// The par file with the value field (columns 11-20) of an LVG key replaced.
+std::string with_lvg_key(std::string par, const std::string& key, const std::string& value) {
+    const std::size_t sec = par.find("\nLVG\n");
+    EXPECT_NE(sec, std::string::npos);
+    std::string k = key;
+    k.resize(10, ' ');
+    const std::size_t at = par.find("\n" + k, sec);
+    EXPECT_NE(at, std::string::npos) << key;
+    std::string v = value;
+    v.resize(10, ' ');
+    par.replace(at + 11, 10, v);
+    return par;
+}
+
+std::vector<std::string> folder_files() {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator("."))
+        if (e.is_regular_file()) names.push_back(e.path().filename().string());
+    return names;
+}
+
+bool has_file_ending(const std::vector<std::string>& names, const std::string& tail) {
+    for (const auto& n : names)
+        if (n.size() >= tail.size() && n.compare(n.size() - tail.size(), tail.size(), tail) == 0) return true;
+    return false;
+}
+
+TEST(BadLvgSection, StopsWhenReadNamingTheKey) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> keys;
+        std::vector<std::string> expect;  // texts of standard output
+    };
+    const std::vector<Case> cases = {
+        {"a temperature multiple of 0", {{"inic_tk", "0.0"}},
+         {" FATAL ERROR: LVG key inic_tk =   0.00000000      is outside the domain of the LVG model",
+          "must be at least   1.63"}},
+        {"a negative temperature multiple", {{"inic_tk", "-1.0"}, {"fini_tk", "2.0"}},
+         {"LVG key inic_tk =  -1.00000000      is outside the domain"}},
+        {"a temperature multiple too small for any cloud", {{"inic_tk", "1.0e-6"}},
+         {"LVG key inic_tk =   9.99999997E-07  is outside the domain", "from   1.63340184E-04"}},
+        {"the last temperature multiple negative", {{"inic_tk", "1.0"}, {"delt_tk", "-1.0"}, {"fini_tk", "-1.0"}},
+         {"LVG key fini_tk =  -1.00000000      is outside the domain"}},
+        {"a redshift beyond the background's resolution", {{"z_lvg", "1.0e38"}},
+         {"LVG key z_lvg =   9.99999968E+37  is outside the domain", "z_lvg must be at most   9.1"}},
+        {"an abundance that is not a finite number", {{"fini_xo", "1.0e38"}},
+         {"LVG key fini_xo =   9.99999968E+37  is outside the domain", "at most   38.5"}},
+        {"a step read with implied decimals", {{"delt_xo", "1"}},
+         {" FATAL ERROR: the LVG grid has 2000002 models (2 x 1 x 1000001), more than the 99 that the lvg file"
+          " can number",
+          " inic_xo=  -5.00000000     delt_xo=   9.99999997E-07 fini_xo=  -4.00000000    ",
+          " values written without a decimal point are read with six implied decimals (\"1\" is 0.000001):"
+          " delt_xo"}},
+        {"a velocity axis of 100 values", {{"fini_vg", "100.0"}},
+         {" FATAL ERROR: the LVG grid has 400 models (2 x 100 x 2)"}},
+        {"a value that is not finite", {{"delt_vg", "NaN"}},
+         {" FATAL ERROR: the value of key delt_vg in section LVG of file m1.par, line 105, is not a finite"
+          " number: NaN"}},
+    };
+    test::TempDir dir;
+    const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+    // The LVG section is read with the clouds' dust emission (emiflag); every
+    // case stops there, before the cirrus.
+    const std::string par = test::with_main_key(test::read_text("m1.par"), "emiflag", "1");
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.what);
+        std::string p = par;
+        for (const auto& [k, v] : cs.keys) p = with_lvg_key(p, k, v);
+        test::write_text("m1.par", p);
+        for (const auto& f : folder_files())
+            if (f.rfind("m1.", 0) == 0 && f != "m1.par" && f.find(".lin") == std::string::npos &&
+                f.find(".sf") == std::string::npos && f.find(".ele") == std::string::npos)
+                std::filesystem::remove(f);
+
+        test::CapturedConsole cc("", false);
+        EXPECT_EQ(run_main(cc, {argv0, "m1"}), 1);
+        const std::string out = cc.out.str();
+        for (const auto& e : cs.expect) EXPECT_NE(out.find(e), std::string::npos) << "want: " << e << "\n" << out;
+        EXPECT_EQ(out.find("PAUSE"), std::string::npos) << out;
+        const std::vector<std::string> files = folder_files();
+        EXPECT_FALSE(has_file_ending(files, ".lvg"));
+        EXPECT_FALSE(has_file_ending(files, ".spe"));
+        EXPECT_FALSE(has_file_ending(files, ".tmp"));
+    }
+}
+
+}  // namespace
+}  // namespace qv
