@@ -158,6 +158,8 @@ void read_lvg(Run& run) {
         [&](const std::string& key) {
             run.con.line(fio::write_line("(' WARNING: unknown key in file ',A,': ',A)",
                                          {name84, pad(key.substr(0, 10), 10)}));
+            const std::string hint = fixed_column_hint(key);
+            if (!hint.empty()) run.con.line(hint);
         });
     if (off) {
         p.z_lvg = 0.0f;

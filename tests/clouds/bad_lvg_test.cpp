@@ -3,6 +3,7 @@
 // naming the key, and no lvg file (nor any spectra file) is written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -105,6 +106,26 @@ TEST(BadLvgSection, StopsWhenReadNamingTheKey) {
         EXPECT_FALSE(has_file_ending(files, ".spe"));
         EXPECT_FALSE(has_file_ending(files, ".tmp"));
     }
+}
+
+// A value written next to its key in the LVG section is an unknown key: its
+// warning is followed by the fixed-column rule. (A value that is not finite
+// ends the run once the section is read.)
+TEST(BadLvgSection, ValueNextToItsKeyAddsTheColumnRuleToTheWarning) {
+    test::TempDir dir;
+    const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+    std::string par = with_lvg_key(test::with_main_key(test::read_text("m1.par"), "emiflag", "1"), "delt_vg", "NaN");
+    par.replace(par.find("\nLVG\n") + 5, 0, "z_lvg=1.0\n");
+    test::write_text("m1.par", par);
+    test::CapturedConsole cc("", false);
+    EXPECT_EQ(run_main(cc, {argv0, "m1"}), 1);
+    const auto out = cc.out_lines();
+    const auto w = std::find_if(out.begin(), out.end(), [](const std::string& l) {
+        return l.find("WARNING: unknown key in file m1.par") != std::string::npos && l.find("z_lvg=1.0") != std::string::npos;
+    });
+    ASSERT_NE(w, out.end()) << cc.out.str();
+    ASSERT_NE(w + 1, out.end());
+    EXPECT_EQ(*(w + 1), " keys take columns 1-10 and values columns 11-20 of a par-file line");
 }
 
 }  // namespace
