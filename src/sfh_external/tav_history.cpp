@@ -380,11 +380,18 @@ void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
         rb_h = ref.last->radius();
     }
     const float mass = mstar + gas;
-    if (!std::isfinite(mass))
-        throw Stop(fio::list_line({"ERROR: prop.dat line " + std::to_string(prop_line) + " and prop2.dat line " +
-                                       std::to_string(prop2_line) + ": the stellar mass",
-                                   mstar, "and the gas mass", gas,
+    if (!std::isfinite(mass)) {
+        // Inside a burst the gas is the bursts' own; otherwise both masses are the property tables'.
+        std::string where = "prop.dat line " + std::to_string(prop_line) + " and prop2.dat line " +
+                            std::to_string(prop2_line);
+        if (g.current_burst && ref.last) {
+            const bool disk = !bursts_disk.bursts.empty() && ref.last >= &bursts_disk.bursts.front() &&
+                              ref.last <= &bursts_disk.bursts.back();
+            where = (disk ? bursts_disk.name : bursts_bulge.name) + " line " + std::to_string(ref.last->line);
+        }
+        throw Stop(fio::list_line({"ERROR: " + where + ": the stellar mass", mstar, "and the gas mass", gas,
                                    "(h^-1 Msun) make the galaxy's mass not a finite number. stop"}));
+    }
     if (!(mass > 0.0f))
         throw Stop(fio::list_line({"ERROR: galaxy ", names.igal, " of the tav model has no mass: stars ", mstar,
                                    " and gas ", gas, " (h^-1 Msun). stop"}));
