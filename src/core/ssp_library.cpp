@@ -254,7 +254,7 @@ Extension read_extension_header(TextFile& f) {
         // Every age block repeats n_b groups of n_a integers, each on lines of its own.
         check_ints_count(f, "the extension count n_b", e.n_b);
         check_ints_count(f, "the extension count n_a", e.n_a);
-        check_reals_count(f, "the extension count n_b", 4LL * e.n_b);
+        check_reals_count(f, "the extension count 4*n_b", 4LL * e.n_b);
     }
     skip_reals(f, 7, rb);
     int n_c = 0;
@@ -264,7 +264,7 @@ Extension read_extension_header(TextFile& f) {
     skip_reals(f, 4, rb);
     int n_d = 0;
     fio::list_read_or_throw(f, {&n_d});
-    check_reals_count(f, "the extension count n_d", 4LL * n_d);
+    check_reals_count(f, "the extension count 4*n_d", 4LL * n_d);
     check_ints_count(f, "the extension count n_d*n_d", static_cast<long long>(n_d) * n_d);
     skip_reals(f, 4 * n_d, rb);
     skip_ints(f, n_d * n_d, ib);
