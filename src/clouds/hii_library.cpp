@@ -44,6 +44,8 @@ void read_file_lin(Run& run) {
 
     mc.nnh_hii = nnh;
     mc.massamod.resize(rows, nnh);
+    run.modhii.lin_file = path;
+    run.modhii.lin_lines.clear();
     for (int i = 1; i <= rows; ++i) {
         // A read that ends early ("/") leaves its targets as they are: a mass
         // that stays NaN and a name that stays empty are caught below.
@@ -54,7 +56,9 @@ void read_file_lin(Run& run) {
             targets.emplace_back(&mass[v]);
             targets.emplace_back(&name[v]);
         }
+        const long first = static_cast<long>(f.position()) + 1;
         fio::list_read_targets_or_throw(f, targets);
+        run.modhii.lin_lines.emplace_back(first, static_cast<long>(f.position()));
         for (int v = 1; v <= nnh; ++v) {
             const auto k = static_cast<std::size_t>(v - 1);
             const std::string where = "set " + std::to_string(v) + " of row " + std::to_string(i);

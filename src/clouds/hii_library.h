@@ -8,6 +8,8 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "numerics/farray.h"
 
@@ -43,6 +45,12 @@ struct HiiLibrary {
     Vec<float> qhei_rid;
     Vec<float> qo_rid;
     Mat<float> righe_rid;  // (114, kk1 + kk2)
+
+    // Where read_file_lin found each row of the model list: the file and the
+    // first and last line of row i at index i - 1 (for the messages that name
+    // a stellar mass of the list).
+    std::string lin_file;
+    std::vector<std::pair<long, long>> lin_lines;
 };
 
 namespace mc_righe {

@@ -164,6 +164,27 @@ std::string pan_text(Run& run, const std::string& file, const HiiSetSums& s) {
     return out;
 }
 
+namespace {
+
+[[noreturn]] void lin_mass_out_of_range(const Run& run, float mass, int row, int v, int bin) {
+    const HiiLibrary& lib = run.modhii;
+    std::string where = lib.lin_file;
+    const auto r = static_cast<std::size_t>(row - 1);
+    if (r < lib.lin_lines.size()) {
+        const auto [first, last] = lib.lin_lines[r];
+        where += first == last ? " line " + std::to_string(first)
+                               : " lines " + std::to_string(first) + "-" + std::to_string(last);
+    }
+    throw Stop(std::vector<std::string>{
+        fio::list_line({"HII model list " + where + ": the stellar mass of set " + std::to_string(v) + " of row " +
+                            std::to_string(row) + ", massamod=",
+                        run.mc_righe.massamod(row, v)}),
+        fio::list_line({"is so far from the mass of the stars of age bin " + std::to_string(bin) + ",", mass,
+                        "Msun, that their HII lines are not finite numbers. stop"})});
+}
+
+}  // namespace
+
 void hiitot(Run& run, float zgas, const std::string& name) {
     CloudTypes& mc = run.mc_righe;
     const BirthGrid& r = run.remind;
@@ -198,16 +219,30 @@ void hiitot(Run& run, float zgas, const std::string& name) {
     std::vector<float> lnu(nu.size()), lines(kHiiLines);
 
     // One population: lnu is its spectrum, ratio its mass in library-model masses.
-    auto population = [&](float ratio, int row, int v, float* into, int& loaded) {
+    // A library mass so far from the stars' mass that the ratio, the spectrum
+    // divided by it or the lines multiplied by it leave the range of 4-byte
+    // reals stops, naming the mass in the model list.
+    auto population = [&](float mass, float ratio, int row, int v, int bin, float* into, int& loaded) {
         if (!(ratio > 0.0f)) return;  // no stars in this bin
-        for (float& x : lnu) x /= ratio;
+        bool finite = std::isfinite(ratio);
+        if (finite)
+            for (float& x : lnu) {
+                x /= ratio;
+                finite = finite && std::isfinite(x);
+            }
+        if (!finite) lin_mass_out_of_range(run, mass, row, v, bin);
         const modhii::CaseB cb = modhii::strom(nlam, nu.data(), lnu.data());
+        if (!std::isfinite(cb.qh)) lin_mass_out_of_range(run, mass, row, v, bin);
         hii(run, nu.data(), lnu.data(), nlam, lines.data(), zgas, upto_blank(mc.nomemodello(row, v)), loaded);
-        for (int k = 0; k < kHiiLines; ++k) into[k] += lines[static_cast<std::size_t>(k)] * F * ratio;
+        for (int k = 0; k < kHiiLines; ++k) {
+            into[k] += lines[static_cast<std::size_t>(k)] * F * ratio;
+            if (!std::isfinite(into[k])) lin_mass_out_of_range(run, mass, row, v, bin);
+        }
         HiiSetSums& s = sums[static_cast<std::size_t>(v - 1)];
         s.ha(row) += cb.halpha * ratio;
         s.hb(row) += cb.hbeta * ratio;
         s.qh(row) += cb.qh * ratio;
+        if (!std::isfinite(s.ha(row)) || !std::isfinite(s.qh(row))) lin_mass_out_of_range(run, mass, row, v, bin);
     };
 
     // Lines of the stars inside the clouds, type by type.
@@ -218,7 +253,7 @@ void hiitot(Run& run, float zgas, const std::string& name) {
                 const float* ld = mc.ldentro_arr.ptr(1, i, b);
                 const float fmc = mc.f_mc_arr(i);
                 for (std::size_t l = 0; l < lnu.size(); ++l) lnu[l] = ld[l] * fmc * tonu[l];
-                population(mc.mdentro_arr(i, b) / mc.massamod(i, v), i, v,
+                population(mc.mdentro_arr(i, b), mc.mdentro_arr(i, b) / mc.massamod(i, v), i, v, b,
                            sums[static_cast<std::size_t>(v - 1)].lines_mc.col(i), loaded);
             }
         }
@@ -228,7 +263,7 @@ void hiitot(Run& run, float zgas, const std::string& name) {
         for (int b = 1; b <= nd; ++b) {
             const float* lf = mc.lfuori.ptr(1, b);
             for (std::size_t l = 0; l < lnu.size(); ++l) lnu[l] = lf[l] * tonu[l];
-            population(mc.mfuori(b) / mc.massamod(n + 1, v), n + 1, v,
+            population(mc.mfuori(b), mc.mfuori(b) / mc.massamod(n + 1, v), n + 1, v, b,
                        sums[static_cast<std::size_t>(v - 1)].lines_fuo.data(), loaded);
         }
     }

@@ -15,6 +15,7 @@
 #include "core/sfh_tabulated.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <span>
 #include <string>
@@ -57,6 +58,30 @@ void need_rows(const std::string& file, int n) {
     if (n < 2)
         throw Stop(fio::list_line(
             {"ERROR: file ", file, " holds " + std::to_string(n) + " row(s) of data; at least 2 are needed"}));
+}
+
+// Every value of a row is a finite number, and its star-formation rate is not
+// negative.
+void check_row(const TextFile& f, std::initializer_list<float> values, float rate) {
+    int k = 0;
+    for (float v : values) {
+        ++k;
+        if (!std::isfinite(v)) f.fail("value " + std::to_string(k) + " of the row is not a finite number");
+    }
+    if (rate < 0.0f)
+        throw Stop(fio::list_line({"ERROR: " + f.name() + " line " + std::to_string(f.position()) +
+                                       ": the star-formation rate is",
+                                   rate, ": it cannot be negative"}));
+}
+
+// A rate that is not finite once per Gyr and per unit mass names its line.
+void check_scaled_rates(const TextFile& f, const Vec<float>& rsf, const std::vector<long>& line_of,
+                        const std::vector<float>& raw) {
+    for (int i = 1; i <= rsf.extent(); ++i)
+        if (!std::isfinite(rsf(i)))
+            throw Stop(fio::list_line({"ERROR: " + f.name() + " line " + std::to_string(line_of[i - 1]) +
+                                           ": the star-formation rate",
+                                       raw[i - 1], "is too large: per Gyr and per unit mass it is not finite"}));
 }
 
 // The history times must increase from row to row.
@@ -136,8 +161,10 @@ void read_che_evo(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
         int index = 0;
         fio::list_read_or_throw(f, {&index, &g.agesf(i), &g.rsf(i), &g.zeta(i), &g.gas(i), &g.stars(i),
                                     &total, &g.snrate(i)});
+        check_row(f, {0.0f, g.agesf(i), g.rsf(i), g.zeta(i), g.gas(i), g.stars(i), total, g.snrate(i)}, g.rsf(i));
         line_of[i - 1] = static_cast<long>(f.position());
     }
+    const std::vector<float> raw_rsf(g.rsf.data(), g.rsf.data() + n);
     const float m = total;
     if (!(m > 0.0f)) f.fail("the total mass of the last row must be positive");
     if (g.agesf(1) <= 1e-20f) g.agesf(1) = 0.0f;
@@ -157,6 +184,7 @@ void read_che_evo(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
         for (int i = 1; i <= ne; ++i) {
             float unused = 0.0f;
             fio::list_read_or_throw(e, {&etime(i), &unused, &emass(i)});
+            check_row(e, {etime(i), unused, emass(i)}, 0.0f);
             eline[i - 1] = static_cast<long>(e.position());
         }
         for (int i = 1; i <= ne; ++i) {
@@ -174,6 +202,7 @@ void read_che_evo(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
         g.rsf(i) = g.rsf(i) * 1e9f / m;
     }
     check_ascending(f, g.agesf, line_of);
+    check_scaled_rates(f, g.rsf, line_of, raw_rsf);
     run.remind.primordial_mass = m / 1e12f;
 
     // 7. Values at tgal.
@@ -223,8 +252,12 @@ void read_chem_evo_ts(Run& run, float& ssp_mass, float& fgas, float& sfrt, float
     for (int i = 1; i <= n; ++i) {
         fio::list_read_or_throw(f, {&g.agesf(i), &g.zeta(i), &g.rsf(i), &g.gas(i), &el(i, 1), &el(i, 2),
                                     &el(i, 3), &el(i, 4), &el(i, 5), &el(i, 6), &el(i, 7), &el(i, 8)});
+        check_row(f, {g.agesf(i), g.zeta(i), g.rsf(i), g.gas(i), el(i, 1), el(i, 2), el(i, 3), el(i, 4), el(i, 5),
+                      el(i, 6), el(i, 7), el(i, 8)},
+                  g.rsf(i));
         line_of[i - 1] = static_cast<long>(f.position());
     }
+    const std::vector<float> raw_rsf(g.rsf.data(), g.rsf.data() + n);
     g.agesf(1) = 0.0f;
     check_ascending(f, g.agesf, line_of);
 
@@ -239,12 +272,16 @@ void read_chem_evo_ts(Run& run, float& ssp_mass, float& fgas, float& sfrt, float
     if (!(sum > 0.0f))
         throw Stop(fio::list_line({"ERROR: the time series in file ", sf,
                                    " forms no stars in the 30 rows around 13 Gyr"}));
+    if (!std::isfinite(sum))
+        throw Stop(fio::list_line({"ERROR: the time series in file ", sf,
+                                   " has rates around 13 Gyr whose sum is not a finite number"}));
     const float fnorm = (4.0f / (sum / 30.0f)) * 1e9f;
     for (int i = 1; i <= n; ++i) {
         g.rsf(i) = g.rsf(i) * fnorm / kMass;
         g.gas(i) = g.gas(i) * fnorm / kMass;
         el(i, 1) = el(i, 1) * fnorm / kMass;
     }
+    check_scaled_rates(f, g.rsf, line_of, raw_rsf);
 
     // 5.
     run.remind.primordial_mass = kMass / 1e12f;

@@ -20,6 +20,7 @@
 #include "core/parfile.h"
 #include "core/run.h"
 #include "core/stop.h"
+#include "io/count_check.h"
 #include "io/format.h"
 #include "io/listread.h"
 #include "io/textfile.h"
@@ -184,6 +185,43 @@ void read_int_fields(TextFile& f, int n, int width, int per_line, int* out) {
     }
 }
 
+// The most free-format values the rest of the file can give: one per item,
+// r for a repeat r*c, and one per comma (an empty value).
+long long values_left(const TextFile& f) {
+    long long n = 0;
+    for (std::size_t i = f.position(); i < f.line_count(); ++i) {
+        const std::string_view l = f.line(i);
+        std::size_t k = 0;
+        while (k < l.size()) {
+            const char c = l[k];
+            if (c == ' ' || c == '\t' || c == '\r' || c == ',') {
+                n += c == ',';
+                ++k;
+                continue;
+            }
+            std::size_t e = k;
+            long long r = 0;
+            while (e < l.size() && l[e] >= '0' && l[e] <= '9' && r < (1LL << 40)) r = r * 10 + (l[e++] - '0');
+            n += e > k && e < l.size() && l[e] == '*' ? r : 1;
+            while (k < l.size() && l[k] != ' ' && l[k] != '\t' && l[k] != '\r' && l[k] != ',') ++k;
+        }
+    }
+    return n;
+}
+
+// A count of the extension read just before: n free-format values, or n
+// integers at 20 to a line, must fit in what the file still holds.
+void check_reals_count(const TextFile& f, const std::string& what, long long n) {
+    if (n > 0 && n > values_left(f))
+        throw_io_error(f.name(), static_cast<long>(f.position()),
+                       what + "=" + std::to_string(n) + " needs more values than the rest of the file holds");
+}
+void check_ints_count(const TextFile& f, const std::string& what, long long n) {
+    const auto pos = static_cast<long long>(f.position());
+    fio::check_count(f.name(), static_cast<long>(pos), what, n, pos + fio::lines_for(n, 20),
+                     static_cast<long long>(f.line_count()));
+}
+
 // n free-format reals whose values are not used; a read of no values passes
 // over one line.
 void skip_reals(TextFile& f, int n, std::vector<float>& buf) {
@@ -212,15 +250,25 @@ Extension read_extension_header(TextFile& f) {
     std::vector<int> ib;
     fio::list_read_or_throw(f, {&e.n_add});
     fio::list_read_or_throw(f, {&e.n_a, &e.n_b});
+    if (e.n_add > 0) {
+        // Every age block repeats n_b groups of n_a integers, each on lines of its own.
+        check_ints_count(f, "the extension count n_b", e.n_b);
+        check_ints_count(f, "the extension count n_a", e.n_a);
+        check_reals_count(f, "the extension count 4*n_b", 4LL * e.n_b);
+    }
     skip_reals(f, 7, rb);
     int n_c = 0;
     fio::list_read_or_throw(f, {&n_c});
+    check_reals_count(f, "the extension count n_c", std::llabs(static_cast<long long>(n_c)));
     skip_reals(f, std::abs(n_c), rb);
     skip_reals(f, 4, rb);
     int n_d = 0;
     fio::list_read_or_throw(f, {&n_d});
+    check_reals_count(f, "the extension count 4*n_d", 4LL * n_d);
+    check_ints_count(f, "the extension count n_d*n_d", static_cast<long long>(n_d) * n_d);
     skip_reals(f, 4 * n_d, rb);
     skip_ints(f, n_d * n_d, ib);
+    check_reals_count(f, "the extension count n_a", e.n_a);
     skip_reals(f, e.n_a, rb);
     return e;
 }
@@ -299,6 +347,14 @@ void readflussi_asci(Run& run, float ssp_mass, bool tables) {
                 data_folder_line(run.modname)});
         TextFile f = open_head(path);
         const SspHeader h = read_header(f);
+        {
+            // The wavelengths and an age block (a title and the flux codes at
+            // 20 to a line) must fit in the file.
+            const long long n = std::llabs(static_cast<long long>(h.nlam));
+            const long long codes = fio::lines_for(n, 20);
+            fio::check_count(path, 4, "the number of wavelengths nlam", n, 4 + (h.nlam > 0 ? codes : 1) + 1 + codes,
+                             static_cast<long long>(fio::count_file_lines(path)));
+        }
         s[k] = lib.imf_flag[k] == 1 ? h.m / ssp_mass : 1.0f;
         z[k] = h.z;
         x[k] = h.x;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/console.h"
+#include "core/stop.h"
 #include "io/format.h"
 #include "io/listread.h"
 #include "io/textfile.h"
@@ -53,6 +54,15 @@ void read_network(const Console& con, NeuralNetwork& nn, const std::string& name
         Vec<double>& b = biases(nn, m);
         // Column-major storage is the file's column order of the weights.
         fio::list_read_or_throw(f, {std::span<double>(w.data(), w.size()), std::span<double>(b.data(), b.size())});
+        const std::size_t nw = w.size();
+        for (std::size_t k = 0; k < nw + b.size(); ++k) {
+            const double v = k < nw ? w.data()[k] : b.data()[k - nw];
+            if (!std::isfinite(v))
+                throw_io_error(file, static_cast<long>(f.position()),
+                               "layer " + std::to_string(m) + ": " +
+                                   (k < nw ? "weight " + std::to_string(k + 1) : "bias " + std::to_string(k - nw + 1)) +
+                                   " is not a finite number");
+        }
     }
 }
 

@@ -48,8 +48,9 @@ void allocate_network(NeuralNetwork& nn);
 // layer, starting on a new line, its ima(m)*ima(m-1) weights in column order
 // (all leaving input 1, then all leaving input 2, ...) and its ima(m) biases,
 // free format over any number of lines. Prints " will read network from "
-// and the name. A missing file, missing values or text that is not a number
-// throw IoError naming the file (the file is never created).
+// and the name. A missing file, missing values, text that is not a number or
+// a value that is not finite throw IoError naming the file (the file is never
+// created).
 void read_network(const Console& con, NeuralNetwork& nn, const std::string& name);
 
 // Makes layer m (1..nl) the current layer.

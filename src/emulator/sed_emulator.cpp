@@ -1,5 +1,6 @@
 #include "emulator/sed_emulator.h"
 
+#include <cmath>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "core/run.h"
 #include "core/stop.h"
 #include "emulator/neural_network.h"
+#include "io/count_check.h"
 #include "io/fields.h"
 #include "io/format.h"
 #include "io/listread.h"
@@ -88,7 +90,21 @@ std::string emulator_file(const SedEmulator& e, const std::string& name) {
     return base + name;
 }
 
-EmulatorAux read_aux_file(const std::string& path, int ncol, int ninputs) {
+std::string existing_emulator_file(const SedEmulator& e, const std::string& name) {
+    const std::string path = emulator_file(e, name);
+    if (file_exists(path)) return path;
+    const std::string base = trim_blanks(e.trained_ann_path);
+    if (base.size() >= 4 && base.compare(base.size() - 4, 4, "ann\\") == 0) {
+        const std::string dir = base.substr(0, base.size() - 1) + "/";
+        std::error_code ec;
+        if (!std::filesystem::is_directory(dir, ec))
+            throw_io_error(dir, 0,
+                           "the emulator folder is missing: neither " + dir + name + " nor " + path + " exists");
+    }
+    return path;
+}
+
+EmulatorAux read_aux_file(const std::string& path, int ncol, int ninputs, int scale_col) {
     TextFile f = TextFile::open(path);
     EmulatorAux aux;
     std::string_view l;
@@ -99,24 +115,28 @@ EmulatorAux read_aux_file(const std::string& path, int ncol, int ninputs) {
     if (*n < 2)
         throw Stop(fio::list_line({"ERROR: the ANN auxiliary file ", path, " gives", static_cast<int>(*n),
                                    " outputs: a spectrum needs at least two"}));
+    // Every output row begins on a line of its own, and the two skipped lines
+    // and the input lines follow them.
+    fio::check_count(path, 2, "the number of outputs nout", *n, 2 + *n + 2 + ninputs,
+                     static_cast<long long>(f.line_count()));
     aux.nout = static_cast<int>(*n);
-    try {
-        aux.rows.resize(aux.nout, ncol);
-    } catch (const std::length_error&) {
-        f.fail("too many outputs");
-    }
+    aux.rows.resize(aux.nout, ncol);
     std::vector<float> row(static_cast<std::size_t>(ncol));
     for (int r = 1; r <= aux.nout; ++r) {
         fio::list_read_or_throw(f, {std::span<float>(row)});
         for (int c = 1; c <= ncol; ++c) aux.rows(r, c) = row[static_cast<std::size_t>(c - 1)];
+        // The wavelength and the scaling that the network uses (a, by which the
+        // outputs are divided, and b); the cloud network's pair in front of
+        // the cirrus network's is read and not used.
+        for (int c : {1, scale_col, scale_col + 1})
+            if (!std::isfinite(aux.rows(r, c)))
+                f.fail("output " + std::to_string(r) + ": value " + std::to_string(c) + " is not a finite number");
         if (r > 1 && !(aux.rows(r, 1) > aux.rows(r - 1, 1)))
             throw Stop(fio::list_line({"ERROR: the wavelengths of the ANN auxiliary file ", path,
                                        " do not ascend at output", r}));
-        // Columns 2, 4, ...: the output scale a, by which the outputs are divided.
-        for (int c = 2; c <= ncol; c += 2)
-            if (aux.rows(r, c) == 0.0f)
-                throw Stop(fio::list_line({"ERROR: the ANN auxiliary file ", path, " gives an output scale of 0 at output",
-                                           r}));
+        if (aux.rows(r, scale_col) == 0.0f)
+            throw Stop(fio::list_line({"ERROR: the ANN auxiliary file ", path, " gives an output scale of 0 at output",
+                                       r}));
     }
     for (int k = 0; k < 2; ++k)
         if (!f.next(l)) f.fail("the ANN auxiliary file ends before its input lines");
@@ -130,7 +150,8 @@ EmulatorAux read_aux_file(const std::string& path, int ncol, int ninputs) {
         float v[4];
         for (int k = 0; k < 4; ++k) {
             const std::optional<float> x = fio::read_real4_field(fio::field_at(l, 10 + 13 * static_cast<std::size_t>(k), 13), 6);
-            if (!x) f.fail("field " + std::to_string(k + 2) + " of input " + std::to_string(i) + " is not a number");
+            if (!x || !std::isfinite(*x))
+                f.fail("field " + std::to_string(k + 2) + " of input " + std::to_string(i) + " is not a number");
             v[k] = *x;
         }
         in.xmin = v[0];
@@ -186,7 +207,7 @@ void ann_quelvo(Run& run, float igeo, std::array<int, 2> arch_mc, std::array<int
         throw Stop("wrong igeo in ann_quelvo", true);
     }
 
-    EmulatorAux aux = read_aux_file(emulator_file(e, aux_name), 5, nmc + ncir);
+    EmulatorAux aux = read_aux_file(existing_emulator_file(e, aux_name), 5, nmc + ncir, 4);
     const int nout = aux.nout;
     for (Vec<float>* v : {&e.a_cir, &e.b_cir, &e.a_mc, &e.b_mc}) v->resize(nout);
     resize_result(e.log_lam_mic, nout);
@@ -203,7 +224,7 @@ void ann_quelvo(Run& run, float igeo, std::array<int, 2> arch_mc, std::array<int
     // Only the cirrus inputs are fed to a network and checked against their ranges.
     for (int i = nmc; i < nmc + ncir; ++i) range_check(e.inputs[static_cast<std::size_t>(i)], x[static_cast<std::size_t>(i)]);
     const std::vector<float> o =
-        evaluate(run, xn, static_cast<std::size_t>(nmc), ncir, arch_cir[1], nout, emulator_file(e, net_name));
+        evaluate(run, xn, static_cast<std::size_t>(nmc), ncir, arch_cir[1], nout, existing_emulator_file(e, net_name));
     for (int i = 1; i <= nout; ++i) e.log_l_cir(i) = (o[static_cast<std::size_t>(i - 1)] - e.b_cir(i)) / e.a_cir(i);
     for (Vec<float>* v : {&e.a_cir, &e.b_cir, &e.a_mc, &e.b_mc}) v->clear();
     print_report(run, e.inputs, x);
@@ -219,7 +240,7 @@ void ann_quelvo_mc_only(Run& run, std::array<int, 2> arch, const std::vector<flo
     std::vector<bool> inside(x.size(), true);
     // One pass: the wavelengths and the de-normalised curve of one network.
     auto pass = [&](const char* aux_name, const char* net_name, std::vector<float>& lam, std::vector<float>& curve) {
-        EmulatorAux aux = read_aux_file(emulator_file(e, aux_name), 3, n);
+        EmulatorAux aux = read_aux_file(existing_emulator_file(e, aux_name), 3, n, 2);
         const int nout = aux.nout;
         e.a_mc.resize(nout);
         e.b_mc.resize(nout);
@@ -237,7 +258,7 @@ void ann_quelvo_mc_only(Run& run, std::array<int, 2> arch, const std::vector<flo
             inside[i] = inside[i] && e.inputs[i].in_range;
             e.inputs[i].in_range = inside[i];
         }
-        const std::vector<float> o = evaluate(run, xn, 0, n, arch[1], nout, emulator_file(e, net_name));
+        const std::vector<float> o = evaluate(run, xn, 0, n, arch[1], nout, existing_emulator_file(e, net_name));
         curve.resize(static_cast<std::size_t>(nout));
         for (int i = 1; i <= nout; ++i) curve[static_cast<std::size_t>(i - 1)] = (o[static_cast<std::size_t>(i - 1)] - e.b_mc(i)) / e.a_mc(i);
         e.a_mc.clear();

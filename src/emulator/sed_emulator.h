@@ -65,10 +65,19 @@ struct SedEmulator {
 // (a file whose own name begins "ann\").
 std::string emulator_file(const SedEmulator& e, const std::string& name);
 
-// Reads an auxiliary file: ncol values per output row and ninputs input lines.
-// A missing file, nout below 2, wavelengths that do not ascend, an output
-// scale a of 0 or a field that is not a number throw IoError naming the file.
-EmulatorAux read_aux_file(const std::string& path, int ncol, int ninputs);
+// emulator_file for a file that must exist. When it exists nowhere and the
+// folder "ann/" of the data directory is missing, throws IoError naming the
+// folder and both names tried; otherwise returns emulator_file (whose opening
+// then names it).
+std::string existing_emulator_file(const SedEmulator& e, const std::string& name);
+
+// Reads an auxiliary file: ncol values per output row and ninputs input lines;
+// the network uses the output scale a in column scale_col and b after it.
+// A missing file, nout below 2 or more than the file's lines can hold,
+// wavelengths that do not ascend, an output scale a of 0 in scale_col, a used
+// value or input field that is not a finite number throw IoError (or Stop)
+// naming the file.
+EmulatorAux read_aux_file(const std::string& path, int ncol, int ninputs, int scale_col);
 
 // The cirrus spectrum: igeo 1.0 (spheroid) or 2.0, -1.0 (disk); x holds the
 // cloud network's arch_mc[0] inputs, then the cirrus network's arch_cir[0].

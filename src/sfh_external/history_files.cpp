@@ -1,6 +1,7 @@
 #include "sfh_external/history_files.h"
 
 #include <cmath>
+#include <variant>
 
 #include "core/run.h"
 #include "core/stop.h"
@@ -26,11 +27,35 @@ std::vector<std::size_t> content_lines(const TextFile& f, std::size_t from) {
 
 void read_line_values(const TextFile& f, std::size_t i, std::initializer_list<fio::Target> targets) {
     const fio::ListResult r = fio::list_read_string(f.line(i), targets);
-    if (r.status == fio::ReadStatus::Ok) return;
     const long line = static_cast<long>(i) + 1;
     if (r.status == fio::ReadStatus::End)
         throw_io_error(f.name(), line, "the line holds fewer values than a row of this file");
-    throw_io_error(f.name(), line, r.message);
+    if (r.status != fio::ReadStatus::Ok) throw_io_error(f.name(), line, r.message);
+    int k = 0;
+    auto check = [&](float v) {
+        ++k;
+        if (!std::isfinite(v))
+            throw_io_error(f.name(), line, "value " + std::to_string(k) + " of the row is not a finite number");
+    };
+    for (const fio::Target& t : targets) {
+        if (const auto* p = std::get_if<float*>(&t))
+            check(**p);
+        else if (const auto* sp = std::get_if<std::span<float>>(&t))
+            for (float v : *sp) check(v);
+        else
+            ++k;
+    }
+}
+
+void check_rate(const TextFile& f, std::size_t i, float rate, const std::string& what) {
+    if (rate < 0.0f)
+        throw Stop(fio::list_line({"ERROR: " + f.name() + " line " + std::to_string(i + 1) + ": " + what + " is",
+                                   rate, ": a star-formation rate cannot be negative. stop"}));
+}
+
+void mass_not_finite(const std::string& file, long line, float rate, const std::string& what) {
+    throw Stop(fio::list_line({"ERROR: " + file + " line " + std::to_string(line) + ": " + what, rate,
+                               "Msun/yr makes the galaxy's mass or its rates per Gyr not finite numbers. stop"}));
 }
 
 std::string_view need_line(const TextFile& f, std::size_t i, const std::string& what) {

@@ -26,9 +26,17 @@ bool is_content(std::string_view line);
 std::vector<std::size_t> content_lines(const TextFile& f, std::size_t from);
 
 // Reads the values of one line (0-based index i) free-format into the targets;
-// a line that holds fewer values, or a value its target cannot take, is an
-// IoError naming the file and line.
+// a line that holds fewer values, a value its target cannot take, or a real
+// that is not finite is an IoError naming the file and line.
 void read_line_values(const TextFile& f, std::size_t i, std::initializer_list<fio::Target> targets);
+
+// Stops, naming the file and line (0-based index i), when a star-formation
+// rate read there is negative; what names the value.
+void check_rate(const TextFile& f, std::size_t i, float rate, const std::string& what);
+
+// Stops, naming the file and line (1-based), where a rate so large that the
+// galaxy's mass, or the rates in Msun per Gyr, are not finite was read.
+[[noreturn]] void mass_not_finite(const std::string& file, long line, float rate, const std::string& what);
 
 // Line i (0-based) of f; a file that ends before it is an IoError.
 std::string_view need_line(const TextFile& f, std::size_t i, const std::string& what);

@@ -1,6 +1,7 @@
 #include "sfh_external/pelto_history.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <span>
 #include <stdexcept>
@@ -31,6 +32,8 @@ struct PeltoFile {
     int ntav = 0;                  // bins its header gives
     std::vector<float> time;       // yr
     std::vector<float> rate;       // (ntav per row), Msun/yr
+    float max_rate = 0.0f;         // the largest rate and its line (1-based)
+    long max_line = 0;
 };
 
 // Reads the header and the rows of one file, or finds it missing (no row).
@@ -77,6 +80,15 @@ PeltoFile read_file(Run& run, int c, float& rdisk, float& zdisk, float& rdiskg, 
                               static_cast<std::size_t>(pf.ntav))});
         if (k > 0 && !(pf.time[static_cast<std::size_t>(k)] > pf.time[static_cast<std::size_t>(k - 1)]))
             throw_io_error(name, static_cast<long>(li) + 1, "the times must increase from row to row");
+        for (int j = 1; j <= pf.ntav; ++j) {
+            const float v = pf.rate[static_cast<std::size_t>(k) * static_cast<std::size_t>(pf.ntav) +
+                                    static_cast<std::size_t>(j - 1)];
+            sfh_external::check_rate(f, li, v, "the rate of bin " + std::to_string(j));
+            if (v > pf.max_rate) {
+                pf.max_rate = v;
+                pf.max_line = static_cast<long>(li) + 1;
+            }
+        }
     }
     return pf;
 }
@@ -184,7 +196,19 @@ void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
             for (int j = 1; j <= ntav; ++j) s += g.rsftav(i, j, c);
         return s;
     });
+    // Rates in Msun per Gyr and the mass they form must stay finite.
+    bool finite = std::isfinite(mstar);
+    for (float v : g.rsftav.storage()) finite = finite && std::isfinite(v);
+    if (!finite) {
+        const PeltoFile& big = files[0].max_rate >= files[1].max_rate ? files[0] : files[1];
+        sfh_external::mass_not_finite(&big == &files[0] ? kFiles[0] : kFiles[1], big.max_line, big.max_rate,
+                                      "the star-formation rate");
+    }
     const float mass = fgas + mstar;
+    if (!std::isfinite(mass))
+        throw Stop(fio::list_line({"ERROR: " + std::string(kFiles[0]) + " line 3: the gas mass", fgas,
+                                   "Msun and the stars formed", mstar,
+                                   "Msun make the galaxy's mass not a finite number. stop"}));
     if (!(mass > 0.0f))
         throw Stop(fio::list_line({"ERROR: the pelto galaxy has no mass: gas ", fgas, " and stars formed ", mstar,
                                    " Msun. stop"}));

@@ -26,6 +26,7 @@ struct Component {
     bool present = false;
     float head[5] = {};  // line 2
     float mt = 0.0f, star = 0.0f, gas = 0.0f, sfr = 0.0f, zeta = 0.0f;  // last row
+    std::vector<long> lines;  // the line (1-based) of each row
 };
 
 // The rows of one file, after its header lines (which must hold lines 1 and 2).
@@ -72,6 +73,8 @@ void read_file(Run& run, TextFile& f, int c, bool first, Component& comp) {
         const std::size_t li = rows[static_cast<std::size_t>(k - 1)];
         float index = 0.0f, t = 0.0f;
         sfh_external::read_line_values(f, li, {&index, &t, &g.rsf(k), &g.zeta(k), &g.gas(k), &g.stars(k), &total});
+        sfh_external::check_rate(f, li, g.rsf(k), "the star-formation rate");
+        comp.lines.push_back(static_cast<long>(li) + 1);
         const float ty = t / 1e9f;
         if (first) {
             g.agesf(k) = ty;
@@ -148,6 +151,11 @@ void read_history(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
 
     // 6. Normalisation by the galaxy's total mass at the last time step.
     const float mass = d.mt + b.mt;
+    if (!std::isfinite(mass))
+        throw Stop(fio::list_line({"ERROR: " + std::string(kFiles[0]) + " line", d.lines.empty() ? 0L : d.lines.back(),
+                                   "and " + std::string(kFiles[1]) + " line", b.lines.empty() ? 0L : b.lines.back(),
+                                   ": the total masses", d.mt, b.mt,
+                                   "Msun make the galaxy's mass not a finite number. stop"}));
     if (!(mass > 0.0f))
         throw Stop(fio::list_line({"ERROR: the sorvanto galaxy has no mass at its last time step: total mass ", mass,
                                    " Msun. stop"}));
@@ -163,6 +171,20 @@ void read_history(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
     fgas = gas / mass;
     for (float& v : g.rsftav.storage()) v = v * 1e9f / mass;
     sfrt = (d.sfr + b.sfr) * 1e9f / mass;
+    // Rates so large that they are not finite in Msun per Gyr name their row.
+    for (int c = 1; c <= ncom; ++c)
+        for (int k = 1; k <= g.nzsmax; ++k)
+            if (!std::isfinite(g.rsftav(k, 1, c))) {
+                const Component& f = comp[c - 1].present ? comp[c - 1] : comp[2 - c];
+                const std::size_t u = static_cast<std::size_t>(k - 1);
+                const bool disc = &f == &comp[0];
+                const float raw = disc ? (u < disc_rsf.size() ? disc_rsf[u] : 0.0f) : g.rsf(k);
+                sfh_external::mass_not_finite(disc ? kFiles[0] : kFiles[1], u < f.lines.size() ? f.lines[u] : 0, raw,
+                                              "the star-formation rate");
+            }
+    if (!std::isfinite(sfrt))
+        sfh_external::mass_not_finite(kFiles[0], d.lines.empty() ? 0 : d.lines.back(), d.sfr,
+                                      "the last rates, with those of " + std::string(kFiles[1]) + ",");
     if (sfrt > 0.001f)
         zism = (d.sfr * d.zeta + b.sfr * b.zeta) / (d.sfr + b.sfr);
     else if (d.star + b.star != 0.0f)

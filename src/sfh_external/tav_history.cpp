@@ -7,6 +7,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/console.h"
@@ -54,7 +55,8 @@ TavNames tav_names(const std::string& model) {
 // The row of a property table for galaxy igal: the ten values of the first
 // row whose index matches. A row that cannot be read before it, or a missing
 // or incomplete matching row, stops the run.
-std::array<float, 9> property_row(const std::string& file, int igal) {
+// The matching row's values must be finite numbers; line is set to its line.
+std::array<float, 9> property_row(const std::string& file, int igal, long& line) {
     const TextFile f = TextFile::open(file);
     need_line(f, 1, "its two header lines");
     const std::string missing = "galaxy index missing in " + file;
@@ -64,9 +66,31 @@ std::array<float, 9> property_row(const std::string& file, int igal) {
         const fio::ListResult r = fio::list_read_string(f.line(i), {&index, std::span<float>(v.data(), v.size())});
         if (r.status == fio::ReadStatus::Error) throw Stop(fio::list_line({missing}));
         if (r.status == fio::ReadStatus::End) throw Stop(fio::list_line({missing}));
-        if (index == igal) return v;
+        if (index != igal) continue;
+        line = static_cast<long>(i) + 1;
+        for (std::size_t k = 0; k < v.size(); ++k)
+            if (!std::isfinite(v[k]))
+                throw Stop(fio::list_line({"ERROR: " + file + " line " + std::to_string(line) + ": value " +
+                                           std::to_string(k + 2) + " of galaxy", igal,
+                                           "is not a finite number. stop"}));
+        return v;
     }
     throw Stop(fio::list_line({missing}));
+}
+
+// The line of the burst whose interval holds time t, or of the quiescent row
+// at or after it, for a message on a rate that is not finite there.
+std::pair<std::string, long> rate_source(const std::array<const TavBurstList*, 2>& lists, float tfin, float t,
+                                         const SfhTables& g, const std::string& disk,
+                                         const std::vector<std::size_t>& disk_rows) {
+    for (const TavBurstList* l : lists)
+        for (const TavBurst& b : l->bursts) {
+            const float tb = tfin - b.start();
+            if (tb <= t && t <= tb + b.dur()) return {l->name, b.line};
+        }
+    std::size_t k = 0;
+    while (k + 1 < disk_rows.size() && g.agesfqui(static_cast<int>(k) + 1) < t) ++k;
+    return {disk, disk_rows.empty() ? 0L : static_cast<long>(disk_rows[k]) + 1};
 }
 
 // Formed stellar mass of each component: the trapezoid sums of the rates
@@ -268,6 +292,18 @@ void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
     // 10. No negative rates.
     for (float& v : g.rsftav.storage()) v = std::max(v, 0.0f);
     for (float& v : g.rsftavqui.storage()) v = std::max(v, 0.0f);
+    // A burst's rate, or an interpolated one, that is not finite names its line.
+    auto rates_finite = [&](const char* what) {
+        for (int c = 1; c <= r.ncom; ++c)
+            for (int j = 1; j <= g.ntav; ++j)
+                for (int k = 1; k <= n; ++k)
+                    if (!std::isfinite(g.rsftav(k, j, c))) {
+                        const auto [file, line] = rate_source({&bursts_disk, &bursts_bulge}, tfin, g.agesf(k), g,
+                                                              names.disk, disk_rows);
+                        sfh_external::mass_not_finite(file, line, g.rsftav(k, j, c), what);
+                    }
+    };
+    rates_finite("the star-formation rate");
 
     // 11. The closing time step.
     {
@@ -294,8 +330,27 @@ void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
         ++g.nzqui;
     }
 
+    // The stars the history forms, when they give the masses, must be finite:
+    // the rate with the largest share names its line.
+    auto formed_finite = [&](const std::array<float, 2>& m) {
+        if (std::isfinite(m[0] + m[1])) return;
+        int kbig = 1;
+        float big = -1.0f;
+        for (int k = 1; k <= g.nzsmax; ++k)
+            for (int c = 1; c <= r.ncom; ++c)
+                for (int j = 1; j <= g.ntav; ++j)
+                    if (g.rsftav(k, j, c) > big) {
+                        big = g.rsftav(k, j, c);
+                        kbig = k;
+                    }
+        const auto [file, line] =
+            rate_source({&bursts_disk, &bursts_bulge}, tfin, g.agesf(kbig), g, names.disk, disk_rows);
+        sfh_external::mass_not_finite(file, line, big, "the star-formation rate");
+    };
+
     // 12. The galaxy's properties.
-    const std::array<float, 9> pr = property_row("prop.dat", names.igal);
+    long prop_line = 0, prop2_line = 0;
+    const std::array<float, 9> pr = property_row("prop.dat", names.igal, prop_line);
     const float mdisk = pr[0], rd_prop = pr[2], mbulge = pr[3], rb_prop = pr[5];
     const float gas_prop = pr[6];
     zism = pr[7];
@@ -306,9 +361,10 @@ void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
     } else {
         // No masses in the table: the bulge's share of the stars the history forms.
         const std::array<float, 2> m = formed_mass(g, g.nzsmax);
+        formed_finite(m);
         g.bsut = m[0] + m[1] > 0.0f ? m[1] / (m[0] + m[1]) : 0.0f;
     }
-    const std::array<float, 9> pr2 = property_row("prop2.dat", names.igal);
+    const std::array<float, 9> pr2 = property_row("prop2.dat", names.igal, prop2_line);
     g.magbsut = pr2[1];
 
     // 13. Masses and radii: the galaxy's, or those of the burst under way.
@@ -317,12 +373,25 @@ void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
         if (ref.gas > 0.0f) zism = ref.zgas / ref.gas;
         gas = ref.gas;
         const std::array<float, 2> m = formed_mass(g, g.nzsmax);
+        formed_finite(m);
         mstar = m[0] + m[1];
         g.bsut = mstar > 0.0f ? m[1] / mstar : 0.0f;
         rd_h = g.beta * ref.last->radius();
         rb_h = ref.last->radius();
     }
     const float mass = mstar + gas;
+    if (!std::isfinite(mass)) {
+        // Inside a burst the gas is the bursts' own; otherwise both masses are the property tables'.
+        std::string where = "prop.dat line " + std::to_string(prop_line) + " and prop2.dat line " +
+                            std::to_string(prop2_line);
+        if (g.current_burst && ref.last) {
+            const bool disk = !bursts_disk.bursts.empty() && ref.last >= &bursts_disk.bursts.front() &&
+                              ref.last <= &bursts_disk.bursts.back();
+            where = (disk ? bursts_disk.name : bursts_bulge.name) + " line " + std::to_string(ref.last->line);
+        }
+        throw Stop(fio::list_line({"ERROR: " + where + ": the stellar mass", mstar, "and the gas mass", gas,
+                                   "(h^-1 Msun) make the galaxy's mass not a finite number. stop"}));
+    }
     if (!(mass > 0.0f))
         throw Stop(fio::list_line({"ERROR: galaxy ", names.igal, " of the tav model has no mass: stars ", mstar,
                                    " and gas ", gas, " (h^-1 Msun). stop"}));

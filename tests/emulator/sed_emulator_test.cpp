@@ -65,7 +65,7 @@ TEST(EmulatorAuxFile, ReadsOutputsAndInputsByTheirColumns) {
                      // Columns 1-10, 11-23, 24-36, 37-49, 50-62.
                      "tau_cloud " "     -1000000" "  5.25 E+01  " "    0.2000000" "          1.5\n"
                      "radius        0.5\n");
-    const EmulatorAux a = read_aux_file("aux.dat", 3, 2);
+    const EmulatorAux a = read_aux_file("aux.dat", 3, 2, 2);
     ASSERT_EQ(a.nout, 3);
     EXPECT_EQ(a.rows(2, 1), 0.0f);
     EXPECT_EQ(a.rows(2, 3), -0.5f);  // a record may run over lines
@@ -97,10 +97,15 @@ TEST(EmulatorAuxFile, BadFilesStopWithAClearMessage) {
         {"nout blank", "t\n\n", true, "at least two"},
         {"nout not a number", "t\n          abc\n", false, "aux.dat:2"},
         {"too few rows", "t\n                   3\n0 1 0\n1 1 0\n", false, "aux.dat"},
-        {"row not a number", "t\n                   2\n0 1 0\n1 x 0\n", false, "aux.dat:4"},
+        {"row not a number", "t\n                   2\n0 1 0\n1 x 0\nx\nx\nin\n", false, "aux.dat:4"},
+        {"row not finite", "t\n                   2\n0 1 0\n1 nan 0\nx\nx\nin\n", false, "aux.dat:4"},
+        {"nout beyond the lines", "t\n           999999999\n0 1 0\n1 1 0\nx\nx\nin\n", false,
+         "aux.dat:2: the number of outputs nout=999999999 needs at least 1000000004 lines; the file holds 7"},
         {"wavelengths descend", "t\n                   2\n1 1 0\n0 1 0\nx\nx\nin\n", true, "do not ascend"},
         {"output scale 0", "t\n                   2\n0 1 0\n1 0 0\nx\nx\nin\n", true, "output scale of 0"},
-        {"too few input lines", "t\n                   2\n0 1 0\n1 1 0\nx\nx\n", false, "input lines"},
+        {"too few input lines", "t\n                   2\n0 1\n0\n1 1 0\nx\nx\n", false, "input lines"},
+        {"input field not finite", "t\n                   2\n0 1 0\n1 1 0\nx\nx\nname      inf\n", false,
+         "aux.dat:7"},
         {"input field not a number", "t\n                   2\n0 1 0\n1 1 0\nx\nx\nname      1.0xx\n", false,
          "aux.dat:7"},
     };
@@ -108,7 +113,7 @@ TEST(EmulatorAuxFile, BadFilesStopWithAClearMessage) {
         test::TempDir dir;
         if (c.text) test::write_text("aux.dat", c.text);
         try {
-            read_aux_file("aux.dat", 3, 1);
+            read_aux_file("aux.dat", 3, 1, 2);
             ADD_FAILURE() << c.what << ": no error";
         } catch (const Stop& s) {
             EXPECT_TRUE(c.stop) << c.what << ": " << s.lines.front();
@@ -120,6 +125,27 @@ TEST(EmulatorAuxFile, BadFilesStopWithAClearMessage) {
         }
         EXPECT_EQ(std::filesystem::exists("aux.dat"), c.text != nullptr) << c.what;
     }
+}
+
+// The cirrus files carry the cloud network's scaling in columns 2 and 3, which
+// no network uses: a zero or a NaN there is accepted; in the cirrus network's
+// scale (column 4) it is refused.
+TEST(EmulatorAuxFile, OnlyTheScaleTheNetworkUsesIsChecked) {
+    test::TempDir dir;
+    const std::string head = "t\n                   2\n";
+    const std::string tail = "x\nx\nin\n";
+    test::write_text("aux.dat", head + "0 0 nan 1 0\n1 0 0 2 0\n" + tail);
+    const EmulatorAux a = read_aux_file("aux.dat", 5, 1, 4);
+    EXPECT_EQ(a.rows(2, 4), 2.0f);
+    test::write_text("aux.dat", head + "0 1 0 1 0\n1 1 0 0 0\n" + tail);
+    try {
+        read_aux_file("aux.dat", 5, 1, 4);
+        ADD_FAILURE() << "a zero cirrus scale was accepted";
+    } catch (const Stop& s) {
+        EXPECT_NE(s.lines.front().find("output scale of 0 at output"), std::string::npos) << s.lines.front();
+    }
+    test::write_text("aux.dat", head + "0 1 0 1 0\n1 1 0 1 inf\n" + tail);
+    EXPECT_THROW(read_aux_file("aux.dat", 5, 1, 4), IoError);
 }
 
 // ---------------------------------------------------------------------------

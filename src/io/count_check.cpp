@@ -1,0 +1,37 @@
+#include "io/count_check.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/stop.h"
+
+namespace qv::fio {
+
+std::size_t count_file_lines(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return 0;
+    char buf[1 << 16];
+    std::size_t lines = 0, got = 0;
+    char last = '\n';
+    while ((got = std::fread(buf, 1, sizeof buf, in)) > 0) {
+        for (const char* p = buf; (p = static_cast<const char*>(std::memchr(p, '\n', buf + got - p))); ++p) ++lines;
+        last = buf[got - 1];
+    }
+    std::fclose(in);
+    return last == '\n' ? lines : lines + 1;
+}
+
+long long lines_for(long long n, long long per_line) { return n <= 0 ? 0 : (n + per_line - 1) / per_line; }
+
+void check_count(const std::string& file, long line, const std::string& what, long long count, long long need,
+                 long long found) {
+    if (count >= 0 && need <= found) return;
+    std::string msg = what + "=" + std::to_string(count);
+    if (count < 0)
+        msg += " is negative";
+    else
+        msg += " needs at least " + std::to_string(need) + " lines; the file holds " + std::to_string(found);
+    throw_io_error(file, line, msg);
+}
+
+}  // namespace qv::fio

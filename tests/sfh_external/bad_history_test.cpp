@@ -1,0 +1,139 @@
+// Damaged history files run through the quelvo program: a rate or a value
+// that is not a finite number, a negative rate where the reader does not floor
+// it to 0, and rates or masses so large that the galaxy's mass is not finite
+// each end the run at the reader, naming the file and the line, with no result
+// file beside the run log.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "generators.h"
+#include "support/model_fixture.h"
+#include "support/test_support.h"
+
+namespace qv::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+// Replaces the k-th blank-separated token (1-based) of line n (1-based).
+void set_token(const std::string& file, int n, int k, const std::string& value) {
+    std::vector<std::string> lines = read_lines(file);
+    ASSERT_LE(static_cast<std::size_t>(n), lines.size()) << file;
+    std::string& l = lines[static_cast<std::size_t>(n - 1)];
+    std::size_t at = 0;
+    for (int t = 1;; ++t) {
+        at = l.find_first_not_of(' ', at);
+        ASSERT_NE(at, std::string::npos) << file << ":" << n << " has no token " << k;
+        const std::size_t end = std::min(l.find(' ', at), l.size());
+        if (t == k) {
+            l.replace(at, end - at, value);
+            break;
+        }
+        at = end;
+    }
+    std::string text;
+    for (const std::string& x : lines) text += x + "\n";
+    write_text(file, text);
+}
+
+struct Edit {
+    const char* file;
+    int line, token;
+    const char* value;
+};
+
+struct BadHistory {
+    const char* what;
+    const char* kind;   // generator's model: tav, pelto, sorvanto, or "" for the example's sf file
+    const char* model;  // par file examples/<model>.par, or the example model
+    std::vector<Edit> edits;
+    int status;
+    std::vector<std::string> words;  // in the output
+};
+
+class BadHistoryRun : public ::testing::TestWithParam<BadHistory> {};
+
+std::set<std::string> listing(const fs::path& dir) {
+    std::set<std::string> s;
+    for (const auto& e : fs::directory_iterator(dir)) s.insert(e.path().filename().string());
+    return s;
+}
+
+TEST_P(BadHistoryRun, StopsAtTheReaderNamingFileAndLine) {
+    const BadHistory& c = GetParam();
+    TempDir dir;
+    const std::string d = dir.path().string();
+    std::string model = c.model;
+    if (std::string(c.kind).empty()) {
+        write_example_model(model, dir.file("data"));
+        fs::create_symlink(bin_path("quelvo"), dir.path() / "data" / "quelvo");
+    } else {
+        fs::create_directories(dir.path() / "data");
+        qvgen::write_example_data(dir.file("data"));
+        qvgen::write_external_galaxy(c.kind, d);
+        fs::copy_file(std::string(QV_SOURCE_DIR) + "/examples/" + model + ".par", dir.path() / (model + ".par"));
+        fs::create_symlink(bin_path("quelvo"), dir.path() / "data" / "quelvo");
+    }
+    for (const Edit& e : c.edits) set_token(e.file, e.line, e.token, e.value);
+    const std::set<std::string> before = listing(dir.path());
+    std::string out;
+    const int rc = run_command("cd '" + d + "' && ./data/quelvo " + model + " 2>&1", &out);
+    EXPECT_EQ(rc, c.status) << c.what << "\n" << out;
+    for (const std::string& w : c.words) EXPECT_THAT(out, HasSubstr(w)) << c.what;
+    EXPECT_THAT(out, ::testing::Not(HasSubstr("cputime="))) << c.what;
+    // Nothing beside the run log.
+    std::set<std::string> added;
+    for (const std::string& f : listing(dir.path()))
+        if (!before.count(f)) added.insert(f);
+    EXPECT_TRUE(added.empty() || added == std::set<std::string>{model + ".out"}) << c.what;
+}
+
+// Tokens of a tav quiescent row: step, snap, lookback, a, b, then the rates.
+// Of a pelto row: time, then the rates. Of a sorvanto row: index, time, rate,
+// Z, gas, stars, total. Of an sf row: index, age, rate, ...
+INSTANTIATE_TEST_SUITE_P(
+    Histories, BadHistoryRun,
+    ::testing::Values(
+        BadHistory{"tav rate NaN", "tav", "tav42", {{"tav_disk.42", 10, 7, "nan"}}, 2, {"tav_disk.42:10", "not a finite"}},
+        BadHistory{"tav B-band ratio NaN", "tav", "tav42", {{"prop2.dat", 4, 3, "NaN"}}, 1,
+                   {"prop2.dat line 4", "value 3 of galaxy", "not a finite number"}},
+        BadHistory{"tav burst rate beyond the float range", "tav", "tav42",
+                   {{"bursts_disk.42", 4, 4, "3.0e38"}, {"bursts_disk.42", 4, 5, "1.0e-3"}}, 1,
+                   {"bursts_disk.42 line 4", "not finite numbers"}},
+        BadHistory{"pelto negative rate", "pelto", "pelto", {{"gasoline_disk.sf", 6, 7, "-0.5"}}, 1,
+                   {"gasoline_disk.sf line 6", "cannot be negative"}},
+        BadHistory{"pelto rate infinite", "pelto", "pelto", {{"gasoline_disk.sf", 7, 8, "inf"}}, 2,
+                   {"gasoline_disk.sf:7", "not a finite"}},
+        BadHistory{"pelto rate beyond the float range per Gyr", "pelto", "pelto",
+                   {{"gasoline_disk.sf", 8, 7, "1.0e30"}}, 1, {"gasoline_disk.sf line 8", "not finite numbers"}},
+        BadHistory{"sorvanto negative rate", "sorvanto", "sorvanto", {{"QVmodl.disc.sf", 5, 3, "-1.0"}}, 1,
+                   {"QVmodl.disc.sf line 5", "cannot be negative"}},
+        BadHistory{"sorvanto rate NaN", "sorvanto", "sorvanto", {{"QVmodl.bulg.sf", 6, 3, "nan"}}, 2,
+                   {"QVmodl.bulg.sf:6"}},
+        BadHistory{"sorvanto rate beyond the float range per Gyr", "sorvanto", "sorvanto",
+                   {{"QVmodl.disc.sf", 9, 3, "1.0e30"}}, 1, {"QVmodl.disc.sf line 9", "not finite numbers"}},
+        BadHistory{"sorvanto total masses beyond the float range", "sorvanto", "sorvanto",
+                   {{"QVmodl.disc.sf", 124, 7, "3.0e38"}, {"QVmodl.bulg.sf", 124, 7, "3.0e38"}}, 1,
+                   {"QVmodl.disc.sf line", "galaxy's mass not a finite number"}},
+        BadHistory{"sf rate NaN", "", "m1", {{"m1.sf", 5, 3, "NaN"}}, 2, {"m1.sf:5", "not a finite"}},
+        BadHistory{"sf negative rate", "", "m1", {{"m1.sf", 6, 3, "-3.0"}}, 1,
+                   {"m1.sf line 6", "cannot be negative"}},
+        BadHistory{"sf rate beyond the float range per Gyr", "", "m1", {{"m1.sf", 7, 3, "1.0e36"}}, 1,
+                   {"m1.sf line 7", "not finite"}}),
+    [](const ::testing::TestParamInfo<BadHistory>& i) {
+        std::string n;
+        for (const char* p = i.param.what; *p; ++p) n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return n;
+    });
+
+}  // namespace
+}  // namespace qv::test
