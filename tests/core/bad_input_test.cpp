@@ -36,7 +36,9 @@ std::string replace_once(std::string text, const std::string& from, const std::s
 
 std::set<std::string> files_here() {
     std::set<std::string> s;
-    for (const auto& e : fs::directory_iterator(fs::current_path())) s.insert(e.path().filename().string());
+    // The folder's lock file holds no result: every run in the folder shares it.
+    for (const auto& e : fs::directory_iterator(fs::current_path()))
+        if (e.path().filename() != ".quelvo.lock") s.insert(e.path().filename().string());
     return s;
 }
 
