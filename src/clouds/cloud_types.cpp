@@ -11,6 +11,7 @@
 #include "core/run.h"
 #include "core/stop.h"
 #include "dust/grain_mix.h"
+#include "io/count_check.h"
 #include "io/format.h"
 #include "io/listread.h"
 #include "io/textfile.h"
@@ -56,47 +57,6 @@ std::string num(float v) {
                                const std::string& why) {
     throw Stop(fio::list_line({"FATAL ERROR - section MC_LINE of file " + par + ": " + what + " of cloud type " +
                                std::to_string(i) + " = " + num(v) + " " + why}));
-}
-
-// An upper bound on the free-format values that the lines from f's position on
-// can give: a value per item, r per repeat r*c, one per comma (a null value).
-// A "/" gives none: it ends a read and leaves the rest of its targets unset.
-long long values_in_rest(const TextFile& f) {
-    long long n = 0;
-    for (std::size_t i = f.position(); i < f.line_count(); ++i) {
-        const std::string_view l = f.line(i);
-        std::size_t k = 0;
-        while (k < l.size()) {
-            const char c = l[k];
-            if (c == ' ' || c == '\t') {
-                ++k;
-                continue;
-            }
-            if (c == ',' || c == ';') {
-                ++n;
-                ++k;
-                continue;
-            }
-            if (c == '/') {
-                ++k;
-                continue;
-            }
-            std::size_t e = k;
-            while (e < l.size() && l[e] != ' ' && l[e] != '\t' && l[e] != ',' && l[e] != ';' && l[e] != '/') ++e;
-            const std::string_view tok = l.substr(k, e - k);
-            const std::size_t star = tok.find('*');
-            long long r = 1;
-            if (star != std::string_view::npos && star > 0 &&
-                tok.substr(0, star).find_first_not_of("0123456789") == std::string_view::npos) {
-                r = 0;
-                for (std::size_t d = 0; d < star && r < (1LL << 40); ++d) r = r * 10 + (tok[d] - '0');
-            }
-            n += r;
-            if (n > (1LL << 40)) return n;
-            k = e;
-        }
-    }
-    return n;
 }
 
 // Stops when a cloud radius is one the cloud model cannot use: not a positive
@@ -151,7 +111,7 @@ void read_mc_line(Run& run) {
         // of the file can hold; a section that ends early is unreadable, as its
         // reads would find.
         if (n > 0) {
-            const long long avail = values_in_rest(f);
+            const long long avail = fio::list_values_left(f);
             if (n > avail)
                 throw_io_error(f.name(), static_cast<long>(f.position()),
                                "section MC_LINE counts " + std::to_string(n) + " cloud types, whose " +

@@ -185,34 +185,10 @@ void read_int_fields(TextFile& f, int n, int width, int per_line, int* out) {
     }
 }
 
-// The most free-format values the rest of the file can give: one per item,
-// r for a repeat r*c, and one per comma (an empty value).
-long long values_left(const TextFile& f) {
-    long long n = 0;
-    for (std::size_t i = f.position(); i < f.line_count(); ++i) {
-        const std::string_view l = f.line(i);
-        std::size_t k = 0;
-        while (k < l.size()) {
-            const char c = l[k];
-            if (c == ' ' || c == '\t' || c == '\r' || c == ',') {
-                n += c == ',';
-                ++k;
-                continue;
-            }
-            std::size_t e = k;
-            long long r = 0;
-            while (e < l.size() && l[e] >= '0' && l[e] <= '9' && r < (1LL << 40)) r = r * 10 + (l[e++] - '0');
-            n += e > k && e < l.size() && l[e] == '*' ? r : 1;
-            while (k < l.size() && l[k] != ' ' && l[k] != '\t' && l[k] != '\r' && l[k] != ',') ++k;
-        }
-    }
-    return n;
-}
-
 // A count of the extension read just before: n free-format values, or n
 // integers at 20 to a line, must fit in what the file still holds.
 void check_reals_count(const TextFile& f, const std::string& what, long long n) {
-    if (n > 0 && n > values_left(f))
+    if (n > 0 && n > fio::list_values_left(f))
         throw_io_error(f.name(), static_cast<long>(f.position()),
                        what + "=" + std::to_string(n) + " needs more values than the rest of the file holds");
 }

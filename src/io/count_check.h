@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <string>
 
+namespace qv {
+class TextFile;
+}
+
 namespace qv::fio {
 
 // The lines of a file (a last line without a line end counts), read through
@@ -21,6 +25,11 @@ long long lines_for(long long n, long long per_line);
 // (`need` lines by the file's format, the lines before the count included),
 // throws IoError "file:line: what=count needs at least need lines; the file
 // holds found".
+// An upper bound on the free-format values that the lines of f from its
+// position on can give: one per item, r for a repeat r*c, one per "," or ";"
+// (an empty value); a "/" gives none.
+long long list_values_left(const TextFile& f);
+
 void check_count(const std::string& file, long line, const std::string& what, long long count, long long need,
                  long long found);
 

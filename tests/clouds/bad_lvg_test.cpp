@@ -9,18 +9,14 @@
 #include <vector>
 
 #include "core/quelvo.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
 namespace qv {
 namespace {
 
-int run_main(test::CapturedConsole& cc, std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
-}
+using test::run_main;
 
 // The par file with the value field (columns 11-20) of an LVG key replaced.
 std::string with_lvg_key(std::string par, const std::string& key, const std::string& value) {

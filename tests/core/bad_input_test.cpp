@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/quelvo.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -21,12 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int run_main(test::CapturedConsole& cc, std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
-}
+using test::run_main;
 
 std::string replace_once(std::string text, const std::string& from, const std::string& to) {
     const std::size_t at = text.find(from);

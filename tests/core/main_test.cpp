@@ -8,18 +8,14 @@
 #include "core/par_fixture.h"
 #include "core/quelvo.h"
 #include "core/run_names.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
 namespace qv {
 namespace {
 
-int run_main(test::CapturedConsole& cc, std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
-}
+using test::run_main;
 
 TEST(CleanNameDir, KeepsUpToTheLastSeparator) {
     EXPECT_EQ(clean_name_dir("/opt/q/quelvo"), "/opt/q/");

@@ -16,6 +16,7 @@
 #include "core/quelvo.h"
 #include "core/run.h"
 #include "core/run_lock.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -25,12 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using Result = FolderLocks::Result;
 
-int run_main(test::CapturedConsole& cc, std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
-}
+using test::run_main;
 
 std::vector<std::string> folder_files(const std::string& dir = ".") {
     std::vector<std::string> names;

@@ -5,6 +5,7 @@
 
 #include "core/stop.h"
 #include "io/count_check.h"
+#include "io/textfile.h"
 #include "support/test_support.h"
 
 namespace qv::fio {
@@ -45,6 +46,25 @@ TEST(CountCheck, ACountThatNeedsMoreLinesOrIsNegativeNamesFileLineAndCount) {
         ADD_FAILURE();
     } catch (const IoError& e) {
         EXPECT_STREQ(e.what(), "f.dat: n=-3 is negative");
+    }
+}
+
+// The values the rest of a file can give bound a count before it sizes a table:
+// items, repeats r*c, and empty values between separators, from the file's
+// position on.
+TEST(CountCheck, ValuesLeftFromThePositionOn) {
+    const struct {
+        const char* text;
+        int skip;  // lines read before the count
+        long long values;
+    } cases[] = {{"1 2 3\n4\n", 0, 4},          {"1 2 3\n4\n", 1, 1},   {"3*1.0 2\n", 0, 4},
+                 {"1,,2\n", 0, 4},               {"1 2 / 3\n", 0, 3},     {"a*2 5\r\n", 0, 2},
+                 {"1000000000*1.0\n", 0, 1000000000}, {"\n\n", 0, 0}};
+    for (const auto& c : cases) {
+        TextFile f = TextFile::from_string("t", c.text);
+        std::string_view line;
+        for (int i = 0; i < c.skip; ++i) ASSERT_TRUE(f.next(line));
+        EXPECT_EQ(list_values_left(f), c.values) << c.text;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 
 #include "core/quelvo.h"
 #include "generators.h"
@@ -109,13 +110,17 @@ int run_quelvo(const fs::path& dir, const std::string& args, std::string* out, c
     return run_command("cd '" + dir.string() + "' && " + vars + "./quelvo " + args + " 2>&1", out);
 }
 
+int run_main(CapturedConsole& cc, std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return quelvo_main(static_cast<int>(args.size()), argv.data(), cc.con);
+}
+
 int run_quelvo_main(const std::string& argv0, const std::vector<std::string>& args, CapturedConsole& cc) {
     std::vector<std::string> all = {argv0};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return quelvo_main(static_cast<int>(all.size()), argv.data(), cc.con);
+    return run_main(cc, std::move(all));
 }
 
 ExampleModelRun::ExampleModelRun(const std::string& model) { argv0 = write_example_model(model, dir.file("data")); }

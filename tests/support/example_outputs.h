@@ -66,6 +66,8 @@ int run_quelvo(const std::filesystem::path& dir, const std::string& args, std::s
 // path by which it finds its data folder, as write_example_model returns it),
 // then args.
 int run_quelvo_main(const std::string& argv0, const std::vector<std::string>& args, CapturedConsole& cc);
+// The same with the whole command line, argument 0 first.
+int run_main(CapturedConsole& cc, std::vector<std::string> args);
 
 // The example model written as model into a fresh working folder, which is
 // entered for the object's life (write_example_model, its data in "data"), and
