@@ -76,11 +76,10 @@ constexpr double kMaxDustTemperature = 1e4;
 }
 
 // The values of the section for which the LVG model is defined (the domain of
-// lvg_min_temperature and lvg_max_redshift): each grid axis is checked at its
-// first and last grid value, between which it is linear.
-void check_domain(const LvgGrid& p) {
-    const int n_tk = lvg_axis_count(p.inic_tk, p.delt_tk, p.fini_tk);
-    const int n_xo = lvg_axis_count(p.inic_xo, p.delt_xo, p.fini_xo);
+// lvg_min_temperature and lvg_max_redshift): each grid axis of n_tk and n_xo
+// values is checked at its first and last grid value, between which it is
+// linear.
+void check_domain(const LvgGrid& p, int n_tk, int n_xo) {
     const float last_tk = p.inic_tk + static_cast<float>(n_tk - 1) * p.delt_tk;
     const float last_xo = p.inic_xo + static_cast<float>(n_xo - 1) * p.delt_xo;
 
@@ -188,17 +187,17 @@ void read_lvg(Run& run) {
         check_axis("tk", p.inic_tk, p.delt_tk, p.fini_tk);
         check_axis("vg", p.inic_vg, p.delt_vg, p.fini_vg);
         check_axis("xo", p.inic_xo, p.delt_xo, p.fini_xo);
-        // The column parameter and the line widths divide by the velocity.
+        const int n_tk = lvg_axis_count(p.inic_tk, p.delt_tk, p.fini_tk);
         const int n_vg = lvg_axis_count(p.inic_vg, p.delt_vg, p.fini_vg);
+        const int n_xo = lvg_axis_count(p.inic_xo, p.delt_xo, p.fini_xo);
+        // The column parameter and the line widths divide by the velocity.
         const float last_vg = p.inic_vg + static_cast<float>(n_vg - 1) * p.delt_vg;
         if (!(p.inic_vg > 0.0f) || !(last_vg > 0.0f))
             throw Stop(fio::list_line({"FATAL ERROR: the LVG velocity gradients must be >0, from", p.inic_vg,
                                        " to", last_vg}));
-        check_domain(p);
+        check_domain(p, n_tk, n_xo);
 
         // The lvg file numbers its models in two columns.
-        const int n_tk = lvg_axis_count(p.inic_tk, p.delt_tk, p.fini_tk);
-        const int n_xo = lvg_axis_count(p.inic_xo, p.delt_xo, p.fini_xo);
         const double models = static_cast<double>(n_tk) * n_vg * n_xo;
         if (models > kMaxLvgModels) {
             std::vector<std::string> l;

@@ -220,23 +220,24 @@ void gentablepro(Run& run) {
     // the column keeps the interpolated table. So with the cirrus solved,
     // column 5 keeps each direction's attenuated cloud emission.
     const bool cirrus_emulated = w.lam_ang.allocated() && w.l_cir.extent() == w.lam_ang.extent();
-    const std::vector<int> none;
-    for (int m : cirrus_emulated ? w.mask_ann : none) {
-        const Vec<float>* xs = nullptr;
-        const Vec<float>* ys = nullptr;
-        if (m == 2) {
-            xs = &w.lam_ang;
-            ys = &w.l_cir;
-        } else if (m == 5 && run.ann_qve.log_lam_mic_only.allocated() &&
-                   run.ann_qve.log_l_mc_only.extent() == run.ann_qve.log_lam_mic_only.extent()) {
-            xs = &run.ann_qve.log_lam_mic_only;
-            ys = &run.ann_qve.log_l_mc_only;
+    if (cirrus_emulated) {
+        for (int m : w.mask_ann) {
+            const Vec<float>* xs = nullptr;
+            const Vec<float>* ys = nullptr;
+            if (m == 2) {
+                xs = &w.lam_ang;
+                ys = &w.l_cir;
+            } else if (m == 5 && run.ann_qve.log_lam_mic_only.allocated() &&
+                       run.ann_qve.log_l_mc_only.extent() == run.ann_qve.log_lam_mic_only.extent()) {
+                xs = &run.ann_qve.log_lam_mic_only;
+                ys = &run.ann_qve.log_l_mc_only;
+            }
+            if (!xs) continue;
+            float* out = w.tablepro.col(m);
+            int guess = 0;
+            for (int p = 0; p < npro; ++p)
+                out[p] = nr_kelu::liin(run.nr_kelu, xs->data(), xs->extent(), ys->data(), wp[p], &guess);
         }
-        if (!xs) continue;
-        float* out = w.tablepro.col(m);
-        int guess = 0;
-        for (int p = 0; p < npro; ++p)
-            out[p] = nr_kelu::liin(run.nr_kelu, xs->data(), xs->extent(), ys->data(), wp[p], &guess);
     }
 
     float* c6 = w.tablepro.col(6);

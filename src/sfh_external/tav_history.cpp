@@ -293,17 +293,14 @@ void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
     for (float& v : g.rsftav.storage()) v = std::max(v, 0.0f);
     for (float& v : g.rsftavqui.storage()) v = std::max(v, 0.0f);
     // A burst's rate, or an interpolated one, that is not finite names its line.
-    auto rates_finite = [&](const char* what) {
-        for (int c = 1; c <= r.ncom; ++c)
-            for (int j = 1; j <= g.ntav; ++j)
-                for (int k = 1; k <= n; ++k)
-                    if (!std::isfinite(g.rsftav(k, j, c))) {
-                        const auto [file, line] = rate_source({&bursts_disk, &bursts_bulge}, tfin, g.agesf(k), g,
-                                                              names.disk, disk_rows);
-                        sfh_external::mass_not_finite(file, line, g.rsftav(k, j, c), what);
-                    }
-    };
-    rates_finite("the star-formation rate");
+    for (int c = 1; c <= r.ncom; ++c)
+        for (int j = 1; j <= g.ntav; ++j)
+            for (int k = 1; k <= n; ++k)
+                if (!std::isfinite(g.rsftav(k, j, c))) {
+                    const auto [file, line] =
+                        rate_source({&bursts_disk, &bursts_bulge}, tfin, g.agesf(k), g, names.disk, disk_rows);
+                    sfh_external::mass_not_finite(file, line, g.rsftav(k, j, c), "the star-formation rate");
+                }
 
     // 11. The closing time step.
     {

@@ -211,16 +211,22 @@ TEST_F(InitialLoop, EqradVanishesAtTheTemperatureOfThePoint) {
     EXPECT_LT(equrad(s.run, t + 10.0f), 0.0f);
 }
 
+// A grey cloud of uniform density around a 1e44 erg/s source, of optical
+// depth tau, before its direct field.
+void grey_uniform_cloud(DustySphere& s, float tau) {
+    s.grey();
+    s.source(1e44);
+    s.edges(tau);
+    s.uniform(0.01, 1.001);
+}
+
 // A species too hot at the grid points up to ir = 10, and cool enough beyond:
 // the pass removes it there and puts its edge at the midpoint between points
 // 10 and 11, so point 11, tested against the new edge in the same pass, keeps
 // the temperature it has without sublimation.
 TEST(TemperaturePass, SublimationEdgeAtTheMidpointToTheNextPoint) {
     DustySphere s;
-    s.grey();
-    s.source(1e44);
-    s.edges(30.0f);
-    s.uniform(0.01, 1.001);
+    grey_uniform_cloud(s, 30.0f);
     s.direct_field();
     const int k = 3;
     gent(s.run, false);
@@ -246,10 +252,7 @@ TEST(TemperaturePass, SublimationEdgeAtTheMidpointToTheNextPoint) {
 // A grid point exactly on a species' edge holds none of it; the next one does.
 TEST(TemperaturePass, PointOnTheEdgeHoldsNone) {
     DustySphere s;
-    s.grey();
-    s.source(1e44);
-    s.edges(30.0f);
-    s.uniform(0.01, 1.001);
+    grey_uniform_cloud(s, 30.0f);
     s.direct_field();
     const int k = 14;
     for (int ict = 1; ict <= kSolverNct; ++ict) s.g.rsgra(ict, 1 + k) = s.g.rarr(15);
@@ -263,10 +266,7 @@ TEST(TemperaturePass, PointOnTheEdgeHoldsNone) {
 // leaves the whole grid.
 TEST(TemperaturePass, SpeciesTooHotEverywhereLeavesTheGrid) {
     DustySphere s;
-    s.grey();
-    s.source(1e44);
-    s.edges(3.0f);
-    s.uniform(0.01, 1.001);
+    grey_uniform_cloud(s, 3.0f);
     s.g.tsgra(3) = 50.0f;
     s.direct_field();
     gent(s.run, true);
