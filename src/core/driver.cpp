@@ -115,6 +115,9 @@ void qvmain(Run& run) {
             r.nz = static_cast<int>(1.25f * static_cast<float>(r.nz));
         }
     }
+    // A history whose stars give no light at tgal, or light beyond the range of
+    // the numbers, ends the run here, before any stage is built from it.
+    check_stellar_light(run, history_files(run));
 
     stage_done(run, "synthesis");
 

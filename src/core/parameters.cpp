@@ -391,12 +391,8 @@ void inppar(Run& run) {
                 if (!(p.a_bst > 0.0f))
                     throw Stop(fio::list_line({"ERROR: a_bst must be positive when t_bst is given, a_bst=",
                                                p.a_bst}));
-                // t_bst 0 would give the law two points at time 0, which the
-                // interpolation at the first birth time cannot take.
-                if (p.t_bst == 0.0f)
-                    throw Stop(fio::list_line(
-                        {"ERROR: t_bst must be positive when it is given (negative: bulge law from ",
-                         upto_blank(run.modname.name) + ".bst), t_bst=", p.t_bst}));
+                // t_bst 0 gives the law two points at time 0: the bulge forms
+                // all the stars at the start and its share falls at once.
                 g.nbst = 4;
                 g.tbst.resize(4);
                 g.bst.resize(4);

@@ -60,18 +60,29 @@ void need_rows(const std::string& file, int n) {
             {"ERROR: file ", file, " holds " + std::to_string(n) + " row(s) of data; at least 2 are needed"}));
 }
 
-// Every value of a row is a finite number, and its star-formation rate is not
-// negative.
-void check_row(const TextFile& f, std::initializer_list<float> values, float rate) {
+// Every value of a row is a finite number. A negative rate is taken: the
+// synthesis forms no stars where the rate is below 0, and chemical-evolution
+// codes write rounding noise such as -1e-12 for a rate of 0.
+void check_row(const TextFile& f, std::initializer_list<float> values) {
     int k = 0;
     for (float v : values) {
         ++k;
         if (!std::isfinite(v)) f.fail("value " + std::to_string(k) + " of the row is not a finite number");
     }
-    if (rate < 0.0f)
-        throw Stop(fio::list_line({"ERROR: " + f.name() + " line " + std::to_string(f.position()) +
-                                       ": the star-formation rate is",
-                                   rate, ": it cannot be negative"}));
+}
+
+// mmolfraz above 1 is the present rate (Msun/yr) from which the molecular
+// fraction is 1, and the fraction becomes the present rate over it: a negative
+// present rate would give a negative fraction, which means a galaxy without
+// gas. The synthesis floors the rate, but that step takes it as it is.
+void check_present_rate(const Run& run, float sfrt) {
+    const float mmolfraz = run.glopalla.mmolfraz;
+    if (sfrt < 0.0f && mmolfraz > 1.0f)
+        throw Stop(fio::list_line({"ERROR: the star-formation rate at tgal in " + upto_blank(run.modname.name_sf) +
+                                       ".sf is",
+                                   sfrt * 1000.0f * run.remind.primordial_mass,
+                                   "Mo/yr: it cannot be negative with mmolfraz=", mmolfraz,
+                                   "(above 1: the molecular fraction is the present rate over it)"}));
 }
 
 // A rate that is not finite once per Gyr and per unit mass names its line.
@@ -161,7 +172,7 @@ void read_che_evo(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
         int index = 0;
         fio::list_read_or_throw(f, {&index, &g.agesf(i), &g.rsf(i), &g.zeta(i), &g.gas(i), &g.stars(i),
                                     &total, &g.snrate(i)});
-        check_row(f, {0.0f, g.agesf(i), g.rsf(i), g.zeta(i), g.gas(i), g.stars(i), total, g.snrate(i)}, g.rsf(i));
+        check_row(f, {0.0f, g.agesf(i), g.rsf(i), g.zeta(i), g.gas(i), g.stars(i), total, g.snrate(i)});
         line_of[i - 1] = static_cast<long>(f.position());
     }
     const std::vector<float> raw_rsf(g.rsf.data(), g.rsf.data() + n);
@@ -184,7 +195,7 @@ void read_che_evo(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
         for (int i = 1; i <= ne; ++i) {
             float unused = 0.0f;
             fio::list_read_or_throw(e, {&etime(i), &unused, &emass(i)});
-            check_row(e, {etime(i), unused, emass(i)}, 0.0f);
+            check_row(e, {etime(i), unused, emass(i)});
             eline[i - 1] = static_cast<long>(e.position());
         }
         for (int i = 1; i <= ne; ++i) {
@@ -228,6 +239,7 @@ void read_che_evo(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
         run.glopalla.mmolfraz = -1.0f;
     else if (ne > 0)
         run.mix.hsug = e_at / fgas;
+    check_present_rate(run, sfrt);
 }
 
 void read_chem_evo_ts(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zism,
@@ -253,8 +265,7 @@ void read_chem_evo_ts(Run& run, float& ssp_mass, float& fgas, float& sfrt, float
         fio::list_read_or_throw(f, {&g.agesf(i), &g.zeta(i), &g.rsf(i), &g.gas(i), &el(i, 1), &el(i, 2),
                                     &el(i, 3), &el(i, 4), &el(i, 5), &el(i, 6), &el(i, 7), &el(i, 8)});
         check_row(f, {g.agesf(i), g.zeta(i), g.rsf(i), g.gas(i), el(i, 1), el(i, 2), el(i, 3), el(i, 4), el(i, 5),
-                      el(i, 6), el(i, 7), el(i, 8)},
-                  g.rsf(i));
+                      el(i, 6), el(i, 7), el(i, 8)});
         line_of[i - 1] = static_cast<long>(f.position());
     }
     const std::vector<float> raw_rsf(g.rsf.data(), g.rsf.data() + n);
@@ -307,6 +318,7 @@ void read_chem_evo_ts(Run& run, float& ssp_mass, float& fgas, float& sfrt, float
         run.glopalla.mmolfraz = -1.0f;
     else
         run.mix.hsug = h_at / fgas;
+    check_present_rate(run, sfrt);
 }
 
 }  // namespace qv

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "core/allocating.h"
 #include "core/run.h"
 #include "core/stop.h"
+#include "dust/dust_grid.h"
 #include "io/format.h"
 #include "numerics/search.h"
 
@@ -41,6 +43,28 @@ float at_computed(const float* xa, int n, float x, int& guess, F value) {
     float y = 0.0f, dy = 0.0f;
     neville(xs, ys, mm, x, y, dy);
     return y;
+}
+
+// The bulge's share of the rate at t: the law interpolated as every history
+// column is, except where the two points around t share their time (t_bst 0
+// puts the law's first two points at 0). That interval of zero width is passed
+// over for the one before it, or at the law's start for the one after, so the
+// share at 0 is the law's first value and just after it follows the fall.
+float bulge_law_at(Run& run, const SfhTables& g, float t, int& guess) {
+    const float* x = g.tbst.data();
+    const float* y = g.bst.data();
+    const int n = g.nbst;
+    int j = guess;
+    nr_kelu::hunt90(x, n, t, j);
+    int k = poinh_window(j, n, std::min(2, n));
+    if (n < 2 || x[k - 1] != x[k]) return at(run, x, y, n, t, guess);
+    guess = j;
+    if (k > 1)
+        --k;
+    else if (k + 1 < n)
+        ++k;
+    if (x[k - 1] == x[k]) return y[k - 1];
+    return y[k - 1] + (t - x[k - 1]) * (y[k] - y[k - 1]) / (x[k] - x[k - 1]);
 }
 
 // The tabulated histories and the sorvanto model end where their table ends.
@@ -182,8 +206,7 @@ void birth(Run& run) {
             if (run.parametri.igeo == -1) {
                 if (g.nbst < 1) throw std::logic_error("birth: the bulge law is missing");
                 // The share is a fraction whatever the law's extrapolation gives.
-                const float b = std::clamp(at(run, g.tbst.data(), g.bst.data(), g.nbst, t, w.tbst_guess),
-                                           0.0f, 1.0f);
+                const float b = std::clamp(bulge_law_at(run, g, t, w.tbst_guess), 0.0f, 1.0f);
                 r.sfrate(r.icall, 1) = (1.0f - b) * s;
                 r.sfrate(r.icall, 2) = b * s;
             } else {
@@ -355,6 +378,42 @@ void kernel(Run& run, bool& overflow) {
     // 3.
     run.con.line(fio::list_line({"Number of time steps =", r.icall}));
     overflow = false;
+}
+
+float stellar_light(Run& run) {
+    const BirthGrid& r = run.remind;
+    Mat<float> l;
+    stellar_spectrum(run, r.primordial_mass, l);
+    // The trapezoid sum over the wavelengths that gives the bolometric luminosity.
+    const int n = r.nlam;
+    auto s = [&](int i) {
+        float v = 0.0f;
+        for (int c = 1; c <= r.ncom; ++c) v += l(i, c);
+        return v;
+    };
+    for (int i = 1; i <= n; ++i)
+        if (!std::isfinite(s(i))) return std::numeric_limits<float>::quiet_NaN();
+    if (n < 2) return n == 1 ? s(1) : 0.0f;
+    float mid = 0.0f;
+    for (int i = 2; i <= n - 1; ++i) mid += (r.wave(i + 1) - r.wave(i - 1)) * s(i);
+    return 0.5f * ((r.wave(2) - r.wave(1)) * s(1) + mid + (r.wave(n) - r.wave(n - 1)) * s(n));
+}
+
+void check_stellar_light(Run& run, const std::vector<std::string>& files) {
+    const float light = stellar_light(run);
+    if (std::isfinite(light) && light > 0.0f) return;
+    std::string names;
+    for (const std::string& f : files) names += (names.empty() ? "" : ", ") + f;
+    const std::string mass = fio::list_line({"(galaxy mass", run.remind.primordial_mass, "*10^12 Mo)"});
+    if (!std::isfinite(light))
+        throw Stop(std::vector<std::string>{
+            fio::list_line({"ERROR: the stellar luminosity at tgal is not a finite number" + mass + "."}),
+            fio::list_line({"The star-formation rates of the history in " + names +
+                            " are too large: change them there. stop"})});
+    throw Stop(std::vector<std::string>{
+        fio::list_line({"ERROR: the stars give no light at tgal" + mass + "."}),
+        fio::list_line({"The history in " + names +
+                        " forms no stars that shine at tgal: give it star formation there. stop"})});
 }
 
 }  // namespace qv

@@ -1,6 +1,9 @@
 // The stellar synthesis on the adaptive birth-time grid.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace qv {
 struct Run;
 
@@ -19,6 +22,17 @@ void integrando(Run& run);
 // The quiescent share of the rate of component c in metallicity bin m at the
 // current birth time (the tav model's tables).
 float compute_fraqui(Run& run, int c, int m);
+
+// The galaxy's stellar light at tgal from the completed grid, as the dust
+// stages take it: L_lambda of every component integrated over the birth times
+// and summed over the SSP wavelengths (1e30 erg/s). NaN when some L_lambda is
+// not a finite number.
+float stellar_light(Run& run);
+
+// Stops the run when the stars of the grid give no light at tgal, or light
+// that is not a finite number: nothing after the synthesis can be built from
+// it. The message names the history's files and the galaxy's mass.
+void check_stellar_light(Run& run, const std::vector<std::string>& files);
 
 // The SSP spectrum at the age tgal - tbirth(icall) and metallicity zzeta,
 // interpolated in the library, into prointegrando.varflu. quiescent false lets

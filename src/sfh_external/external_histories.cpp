@@ -16,4 +16,18 @@ void read_sorvanto(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& z
     sorvanto::read_history(run, ssp_mass, fgas, sfrt, zism);
 }
 
+std::vector<std::string> history_files(const Run& run) {
+    switch (run.glotauspe.istarfo) {
+        case 4:
+        case 5:
+            return tav::history_files(run.modname.name);
+        case 6:
+            return pelto::history_files();
+        case 7:
+            return sorvanto::history_files();
+        default:
+            return {upto_blank(run.modname.name_sf) + ".sf"};
+    }
+}
+
 }  // namespace qv

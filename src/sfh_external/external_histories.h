@@ -5,10 +5,18 @@
 // the gas state at the galaxy's age, and appends its summary to the run log.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace qv {
 struct Run;
 
 void readtav_disk_bulge(Run& run, float& fgas, float& sfrt, float& zism);
 void read_pelto(Run& run, float& fgas, float& sfrt, float& zism);
 void read_sorvanto(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zism);
+
+// The files the history of istarfo was read from (for the messages that tell
+// which file to change): <name_sf>.sf for istarfo 0 and 1, the model's files
+// that exist for the external models.
+std::vector<std::string> history_files(const Run& run);
 }  // namespace qv

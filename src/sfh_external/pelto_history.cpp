@@ -118,6 +118,13 @@ int merge_equal_times(SfhTables& g, int ncom) {
 
 }  // namespace
 
+std::vector<std::string> history_files() {
+    std::vector<std::string> files;
+    for (const char* f : kFiles)
+        if (file_exists(f)) files.emplace_back(f);
+    return files;
+}
+
 void read_history(Run& run, float& fgas, float& sfrt, float& zism) {
     SfhTables& g = run.glotauspe;
     RunParameters& p = run.parametri;

@@ -10,6 +10,9 @@
 // (Msun/yr) of each bin. A file without rows counts as missing.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace qv {
 struct Run;
 }
@@ -19,6 +22,9 @@ namespace qv::pelto {
 // The fixed metallicities of the bins.
 inline constexpr float zgrid[11] = {0.0001f, 0.0002f, 0.0004f, 0.0008f, 0.0016f, 0.0032f,
                                     0.0065f, 0.0125f, 0.025f,  0.05f,   0.1f};
+
+// The model's files that exist.
+std::vector<std::string> history_files();
 
 // read_pelto.
 void read_history(Run& run, float& fgas, float& sfrt, float& zism);

@@ -96,6 +96,13 @@ void read_file(Run& run, TextFile& f, int c, bool first, Component& comp) {
 
 }  // namespace
 
+std::vector<std::string> history_files() {
+    std::vector<std::string> files;
+    for (const char* f : kFiles)
+        if (file_exists(f)) files.emplace_back(f);
+    return files;
+}
+
 void read_history(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zism) {
     SfhTables& g = run.glotauspe;
     RunParameters& p = run.parametri;

@@ -11,11 +11,17 @@
 // bulge's rows are on the disc's times.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace qv {
 struct Run;
 }
 
 namespace qv::sorvanto {
+
+// The model's files that exist.
+std::vector<std::string> history_files();
 
 // read_sorvanto.
 void read_history(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zism);

@@ -164,6 +164,14 @@ void read_quiescent(SfhTables& g, const TextFile& f, const std::vector<std::size
 
 }  // namespace
 
+std::vector<std::string> history_files(const std::string& model) {
+    const TavNames n = tav_names(model);
+    std::vector<std::string> files;
+    for (const std::string* f : {&n.disk, &n.bulge, &n.bursts_disk, &n.bursts_bulge})
+        if (file_exists(*f)) files.push_back(*f);
+    return files;
+}
+
 float read_imf(const Console& con, const std::string& name) {
     if (!file_exists(name)) {
         const float ups = 1.0f;

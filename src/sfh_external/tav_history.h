@@ -17,6 +17,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qv {
 struct Run;
@@ -30,6 +31,10 @@ float read_imf(const Console& con, const std::string& name);
 
 // readtav_disk_bulge.
 void read_history(Run& run, float& fgas, float& sfrt, float& zism);
+
+// The files whose rates make the galaxy of the model name: the quiescent
+// tables and the burst lists that exist.
+std::vector<std::string> history_files(const std::string& model);
 
 // Writes <name>.sft, <name>.sfd and <name>.sfb from the tables.
 void write_history_exports(const Run& run);

@@ -92,6 +92,28 @@ TEST_F(DriverFixture, BulgeThatFormsEveryStarHoldsTheDiffuseDust) {
     EXPECT_THAT(cc.out.str(), HasSubstr(" fmdifbul=    1.00000000"));
 }
 
+TEST_F(DriverFixture, BulgeLawFallingFromTheStart) {
+    // t_bst 0: the bulge forms every star at t = 0, then a share falling to 0 at 1 Gyr.
+    run_until("dust preparation", {"igeo=-1", "t_bst=0", "a_bst=1"});
+    const BirthGrid& r = run().remind;
+    EXPECT_EQ(r.sfrate(1, 1), 0.0f);
+    EXPECT_GT(r.sfrate(1, 2), 0.0f);
+    double bulge = 0.0, all = 0.0;
+    for (int i = 1; i < r.icall; ++i) {
+        auto at = [&](int k, int c) { return static_cast<double>(r.sfrate(k, c)); };
+        for (int c = 1; c <= 2; ++c) ASSERT_TRUE(std::isfinite(r.sfrate(i, c))) << r.tbirth(i);
+        if (r.tbirth(i) >= 1.0f) {
+            EXPECT_EQ(r.sfrate(i, 2), 0.0f) << r.tbirth(i);
+        }
+        const double d = static_cast<double>(r.tbirth(i + 1)) - static_cast<double>(r.tbirth(i));
+        bulge += 0.5 * d * (at(i + 1, 2) + at(i, 2));
+        all += 0.5 * d * (at(i + 1, 1) + at(i, 1) + at(i + 1, 2) + at(i, 2));
+    }
+    EXPECT_NEAR(static_cast<double>(run().glotauspe.bsut), bulge / all, 1e-5);
+    EXPECT_GT(run().glotauspe.bsut, 0.0f);
+    EXPECT_LT(run().glotauspe.bsut, 0.5f);
+}
+
 TEST_F(DriverFixture, BulgeShareIsTheBulgesPartOfTheFormedMass) {
     // Full share to 2 Gyr, none after 4 Gyr: a part of the stars, and the
     // diffuse dust share of the par file.

@@ -247,14 +247,15 @@ TEST_F(Params, BulgeLawWithNonPositiveAbstStops) {
     EXPECT_NE(lines[0].find("a_bst"), std::string::npos);
 }
 
-TEST_F(Params, BulgeLawWithTbstZeroStops) {
-    // Two points at time 0: the first birth time could not be interpolated.
-    auto lines = stop_lines(test::MainKeys().set("igeo", "-1").set("t_bst", "0").set("a_bst", "0.5").text());
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("t_bst must be positive"), std::string::npos) << lines[0];
-    // Any positive time makes a usable law.
-    read(test::MainKeys().set("igeo", "-1").set("t_bst", "0.01").set("a_bst", "0.5").text());
-    EXPECT_EQ(run.glotauspe.nbst, 4);
+TEST_F(Params, BulgeLawWithTbstZeroStartsFalling) {
+    // The full share ends at once: the law's first two points share the time 0.
+    read(test::MainKeys().set("igeo", "-1").set("t_bst", "0").set("a_bst", "0.5").text());
+    ASSERT_EQ(run.glotauspe.nbst, 4);
+    const float t[4] = {0, 0, 2, 14}, b[4] = {1, 1, 0, 0};
+    for (int i = 1; i <= 4; ++i) {
+        EXPECT_FLOAT_EQ(run.glotauspe.tbst(i), t[i - 1]);
+        EXPECT_FLOAT_EQ(run.glotauspe.bst(i), b[i - 1]);
+    }
 }
 
 TEST_F(Params, BulgeLawFromBstFile) {

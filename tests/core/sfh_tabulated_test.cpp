@@ -215,6 +215,63 @@ TEST_F(SfhFixture, OneRowIsTooFew) {
     EXPECT_THROW(read_sf(), Stop);
 }
 
+// ---- Negative rates ------------------------------------------------------------
+
+// A rate below 0 (rounding noise of a chemical-evolution code) is read as it is
+// written; the synthesis forms no stars there.
+TEST_F(SfhFixture, NegativeRateInARowIsTakenAndFormsNoStars) {
+    auto rows = three_rows();
+    rows[1].sfr = -1e-12;
+    write_text("m1.sf", sf_text(rows));
+    run.parametri.tgal = 12.0f;
+    read_sf();
+    EXPECT_LT(run.glotauspe.rsf(2), 0.0f);
+    EXPECT_FLOAT_EQ(sfrt, 2.0f * 1e9f / 2e11f);
+    fill_library(run, {1}, {0.02f}, {{20.0f, 0.001f}}, 2, [](int, int, int) { return 1.0f; });
+    run.remind.nz = 20000;
+    run_synthesis(run);
+    const BirthGrid& r = run.remind;
+    for (int i = 1; i <= r.icall; ++i) {
+        EXPECT_GE(r.sfrate(i, 1), 0.0f) << r.tbirth(i);
+        if (r.tbirth(i) == 8.0f) {
+            EXPECT_EQ(r.sfrate(i, 1), 0.0f);
+        }
+    }
+}
+
+// A negative rate at tgal is kept as the present rate, except where mmolfraz
+// above 1 would turn it into a negative molecular fraction.
+TEST_F(SfhFixture, NegativePresentRateStopsOnlyWhereItSetsTheMolecularFraction) {
+    struct Case {
+        const char* what;
+        float tgal, mmolfraz;
+        bool stops;
+    };
+    for (const Case c : {Case{"mmolfraz 0.5", 12.0f, 0.5f, false}, Case{"mmolfraz 1", 12.0f, 1.0f, false},
+                         Case{"mmolfraz 5", 12.0f, 5.0f, true},
+                         Case{"mmolfraz 5, positive rate at tgal", 9.0f, 5.0f, false}}) {
+        SCOPED_TRACE(c.what);
+        auto rows = three_rows();
+        rows[2].sfr = -1e-12;
+        write_text("m1.sf", sf_text(rows));
+        run.parametri.tgal = c.tgal;
+        run.glopalla.mmolfraz = c.mmolfraz;
+        if (!c.stops) {
+            EXPECT_NO_THROW(read_sf());
+            EXPECT_EQ(sfrt < 0.0f, c.tgal == 12.0f);
+            continue;
+        }
+        try {
+            read_sf();
+            ADD_FAILURE() << "no stop";
+        } catch (const Stop& s) {
+            ASSERT_EQ(s.lines.size(), 1u);
+            EXPECT_THAT(s.lines[0], HasSubstr("ERROR: the star-formation rate at tgal in m1.sf is"));
+            EXPECT_THAT(s.lines[0], HasSubstr("cannot be negative with mmolfraz="));
+        }
+    }
+}
+
 // ---- Time series --------------------------------------------------------------
 
 // Rows every 0.1 Gyr from 0 to tmax with a rate r(t) and a gas 2 r(t).
@@ -270,6 +327,20 @@ TEST_F(SfhFixture, TimeSeriesTooShortForItsWindowStops) {
     } catch (const Stop& s) {
         EXPECT_THAT(s.lines.at(0), HasSubstr("needs 28 rows before and 1 row after 13 Gyr"));
     }
+}
+
+TEST_F(SfhFixture, TimeSeriesTakesANegativeRate) {
+    std::string text = ts_text(14.0, falling);
+    // Row 41 (4.0 Gyr): its rate, the third value, becomes rounding noise.
+    const std::size_t at = text.find("\n4.000 ");
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t rate = text.find(' ', text.find(' ', at + 1) + 1) + 1;
+    text.replace(rate, text.find(' ', rate) - rate, "-1e-12");
+    write_text("m1.sf", text);
+    run.parametri.tgal = 13.0f;
+    read_ts();
+    EXPECT_LT(run.glotauspe.rsf(41), 0.0f);
+    EXPECT_GT(sfrt, 0.0f);
 }
 
 double none(double) { return 0.0; }

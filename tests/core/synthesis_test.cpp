@@ -230,6 +230,106 @@ TEST_F(SynthFixture, BulgeShareIsAFraction) {
     }
 }
 
+// t_bst 0 gives the bulge law two points at time 0: the share is 1 at the
+// start and falls to 0 over 1/a_bst (here 1 Gyr), with no division by the
+// interval of zero width between the first two points.
+TEST_F(SynthFixture, BulgeLawWhoseFirstTwoPointsShareTheTimeZero) {
+    history({0.0f, 20.0f}, 2.0f);
+    run.parametri.igeo = -1;
+    run.remind.ncom = 2;
+    SfhTables& g = run.glotauspe;
+    g.nbst = 4;
+    g.tbst.resize(4);
+    g.bst.resize(4);
+    const float t[4] = {0.0f, 0.0f, 1.0f, 14.0f}, b[4] = {1.0f, 1.0f, 0.0f, 0.0f};
+    for (int i = 1; i <= 4; ++i) {
+        g.tbst(i) = t[i - 1];
+        g.bst(i) = b[i - 1];
+    }
+    run.remind.tbirth.resize(1);
+    run.remind.sfrate.resize(1, 2);
+    run.remind.gasres.resize(1);
+    run.remind.icall = 1;
+    struct Case {
+        float t, bulge;
+    };
+    // Each time from a fresh search guess and from the guess the last one left.
+    for (bool fresh : {true, false})
+        for (const Case c : {Case{0.0f, 1.0f}, Case{0.0002f, 0.9998f}, Case{0.25f, 0.75f}, Case{1.0f, 0.0f},
+                             Case{5.0f, 0.0f}, Case{0.0f, 1.0f}}) {
+            if (fresh) run.prointegrando.tbst_guess = 0;
+            run.remind.tbirth(1) = c.t;
+            birth(run);
+            EXPECT_NEAR(run.remind.sfrate(1, 2), 2.0f * c.bulge, 1e-6f) << c.t;
+            EXPECT_NEAR(run.remind.sfrate(1, 1), 2.0f * (1.0f - c.bulge), 1e-6f) << c.t;
+        }
+    // The whole grid: every rate finite, the bulge's share of the formed mass
+    // that of a share falling linearly over the first Gyr of 13.
+    run.remind.nz = 20000;
+    run_synthesis(run);
+    const BirthGrid& r = run.remind;
+    double bulge = 0.0, all = 0.0;
+    for (int i = 1; i < r.icall; ++i) {
+        for (int c = 1; c <= 2; ++c) ASSERT_TRUE(std::isfinite(r.sfrate(i, c))) << r.tbirth(i);
+        const double d = static_cast<double>(r.tbirth(i + 1) - r.tbirth(i));
+        bulge += 0.5 * d * static_cast<double>(r.sfrate(i + 1, 2) + r.sfrate(i, 2));
+        all += 0.5 * d * static_cast<double>(r.sfrate(i + 1, 1) + r.sfrate(i, 1) + r.sfrate(i + 1, 2) + r.sfrate(i, 2));
+    }
+    EXPECT_NEAR(bulge / all, 0.5 / 13.0, 1e-4);
+}
+
+// ---- The stellar light of the grid -------------------------------------------------
+
+// After the synthesis, a grid whose stars give no light or light beyond the
+// range of the numbers stops the run, naming the history's files and the mass.
+TEST_F(SynthFixture, StellarLightThatIsNotFiniteOrNoneStops) {
+    struct Case {
+        const char* what;
+        float rate, mass;
+        std::vector<std::string> says;  // nothing: the light is usable
+    };
+    const Case cases[] = {
+        {"a usable history", 2.0f, 0.1f, {}},
+        {"no star formation", 0.0f, 0.1f,
+         {" ERROR: the stars give no light at tgal (galaxy mass  0.100000001     *10^12 Mo).",
+          " The history in m1.sf, m1.ele forms no stars that shine at tgal: give it star formation there. stop"}},
+        {"a galaxy mass that overflows the light", 2.0f, 3.57e25f,
+         {" ERROR: the stellar luminosity at tgal is not a finite number (galaxy mass   3.56999999E+25 *10^12 Mo).",
+          " The star-formation rates of the history in m1.sf, m1.ele are too large: change them there. stop"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        history(times(0.1f, 14.0f), c.rate);
+        run.remind.primordial_mass = c.mass;
+        run_synthesis(run);
+        const float light = stellar_light(run);
+        if (c.says.empty()) {
+            // L_lambda = l on wavelengths 1000 l A: 1e12 M x formed mass x the trapezoid.
+            EXPECT_NEAR(light, 0.1f * 1e12f * 26.0f * 1500.0f, 1e-3f * light);
+            EXPECT_NO_THROW(check_stellar_light(run, {"m1.sf", "m1.ele"}));
+            continue;
+        }
+        try {
+            check_stellar_light(run, {"m1.sf", "m1.ele"});
+            ADD_FAILURE() << "no stop";
+        } catch (const Stop& s) {
+            EXPECT_EQ(s.lines, c.says);
+        }
+    }
+}
+
+// Stars older than every SSP table's oldest block shine no more at tgal.
+TEST_F(SynthFixture, StarsOlderThanTheTablesGiveNoLight) {
+    fill_library(run, {1}, {0.02f}, {{1.0f, 0.0001f}}, 2, [](int l, int, int) { return float(l); });
+    std::vector<float> t = times(0.1f, 14.0f), r;
+    for (float x : t) r.push_back(x <= 11.0f ? 1.0f : 0.0f);
+    fill_history(run, t, r);
+    run.remind.primordial_mass = 0.1f;
+    run_synthesis(run);
+    EXPECT_EQ(stellar_light(run), 0.0f);
+    EXPECT_THROW(check_stellar_light(run, {"m1.sf"}), Stop);
+}
+
 // ---- The SSP interpolation ----------------------------------------------------------
 
 // Three quiescent tables (Z 0.004, 0.02, 0.05) and one burst table, blocks at

@@ -95,6 +95,59 @@ TEST_F(ExampleVariants, ExitStatusAndRunLogsWithoutNaNOrInfinity) {
     EXPECT_NE(log.find(" Conversion factor to tau_extinction =   0.000"), std::string::npos) << log;
 }
 
+// Rounding noise below 0 in one row of a history (a rate of -1e-12 Msun/yr)
+// is a valid rate of 0: the sf file and the time-series file run to their end.
+TEST_F(ExampleVariants, HistoryRowWithANegativeRateRuns) {
+    struct History {
+        const char* file;  // the example's history
+        const char* args;
+        int row;  // among the lines that do not begin with "#"
+    };
+    for (const History h : {History{"example.sf", "istarfo=0", 9}, History{"example_ts.sf", "istarfo=1", 40}}) {
+        SCOPED_TRACE(h.file);
+        std::istringstream in(read_text(path(h.file)));
+        std::string text, line;
+        int row = 0;
+        bool edited = false;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line[0] != '#' && ++row == h.row) {
+                // The rate is the third value of an sf row and of a time-series row.
+                std::istringstream v(line);
+                std::vector<std::string> tok;
+                for (std::string t; v >> t;) tok.push_back(t);
+                ASSERT_GE(tok.size(), 3u);
+                tok[2] = "-1.0e-12";
+                line.clear();
+                for (const std::string& t : tok) line += " " + t;
+                edited = true;
+            }
+            text += line + "\n";
+        }
+        ASSERT_TRUE(edited);
+        write_text(path("noise.sf"), text);
+        std::string out;
+        ASSERT_EQ(run(std::string("example nameres=noise ") + h.args + kFast + " namesf=noise", &out), 0) << out;
+        EXPECT_FALSE(has_no_value(read_text(path("noise.out"))));
+        for (const std::string& suffix : kExampleSuffixes) {
+            const SpectrumTable t = load_spectrum(path("noise." + suffix));
+            EXPECT_FALSE(t.rows.empty()) << suffix;
+            EXPECT_TRUE(t.bad.empty()) << suffix << ": " << (t.bad.empty() ? "" : t.bad.front());
+        }
+    }
+}
+
+// t_bst 0: the bulge law begins at its full share and falls at once.
+TEST_F(ExampleVariants, BulgeLawFromTbstZeroRuns) {
+    std::string out;
+    ASSERT_EQ(run("example nameres=tbst0" + kFast + " igeo=-1 t_bst=0 a_bst=1", &out), 0) << out;
+    const std::vector<std::string> log = read_lines(path("tbst0.out"));
+    EXPECT_FALSE(has_no_value(read_text(path("tbst0.out"))));
+    const double share = number_after(log, "BULGE/TOT in mass=");
+    EXPECT_GT(share, 0.0);
+    EXPECT_LT(share, 0.5);
+    EXPECT_TRUE(load_spectrum(path("tbst0.spe")).bad.empty());
+}
+
 TEST_F(ExampleVariants, SpectraOnTheSspGridKeepTheStarlight) {
     std::string out;
     ASSERT_EQ(run("example wavsspout=1 nameres=ssp" + kFast, &out), 0) << out;

@@ -2,7 +2,9 @@
 // that is not a finite number, a negative rate where the reader does not floor
 // it to 0, and rates or masses so large that the galaxy's mass is not finite
 // each end the run at the reader, naming the file and the line, with no result
-// file beside the run log.
+// file beside the run log. Histories that the readers take but whose stars
+// give no light, or light that is not a finite number, end the run right after
+// the synthesis, naming the files and the galaxy's mass.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -24,9 +26,15 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-// Replaces the k-th blank-separated token (1-based) of line n (1-based).
+// Replaces the k-th blank-separated token (1-based) of line n (1-based; 0:
+// of every line that does not begin with "#").
 void set_token(const std::string& file, int n, int k, const std::string& value) {
     std::vector<std::string> lines = read_lines(file);
+    if (n == 0) {
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (!lines[i].empty() && lines[i][0] != '#') set_token(file, static_cast<int>(i) + 1, k, value);
+        return;
+    }
     ASSERT_LE(static_cast<std::size_t>(n), lines.size()) << file;
     std::string& l = lines[static_cast<std::size_t>(n - 1)];
     std::size_t at = 0;
@@ -58,6 +66,7 @@ struct BadHistory {
     std::vector<Edit> edits;
     int status;
     std::vector<std::string> words;  // in the output
+    const char* args = "";           // after the model name
 };
 
 class BadHistoryRun : public ::testing::TestWithParam<BadHistory> {};
@@ -88,10 +97,17 @@ TEST_P(BadHistoryRun, StopsAtTheReaderNamingFileAndLine) {
     for (const Edit& e : c.edits) set_token(e.file, e.line, e.token, e.value);
     const std::set<std::string> before = listing(dir.path());
     std::string out;
-    const int rc = run_command("cd '" + d + "' && ./data/quelvo " + model + " 2>&1", &out);
+    const int rc = run_command("cd '" + d + "' && ./data/quelvo " + model + " " + c.args + " 2>&1", &out);
     EXPECT_EQ(rc, c.status) << c.what << "\n" << out;
     for (const std::string& w : c.words) EXPECT_THAT(out, HasSubstr(w)) << c.what;
     EXPECT_THAT(out, ::testing::Not(HasSubstr("cputime="))) << c.what;
+    // No number of the run log lost its value on the way to the stop.
+    if (fs::exists(dir.path() / (model + ".out"))) {
+        const std::string log = read_text(dir.file(model + ".out"));
+        for (const char* bad : {"NaN", "Infinity"}) {
+            EXPECT_THAT(log, ::testing::Not(HasSubstr(bad))) << c.what;
+        }
+    }
     // Nothing beside the run log.
     std::set<std::string> added;
     for (const std::string& f : listing(dir.path()))
@@ -127,8 +143,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"QVmodl.disc.sf", 124, 7, "3.0e38"}, {"QVmodl.bulg.sf", 124, 7, "3.0e38"}}, 1,
                    {"QVmodl.disc.sf line", "galaxy's mass not a finite number"}},
         BadHistory{"sf rate NaN", "", "m1", {{"m1.sf", 5, 3, "NaN"}}, 2, {"m1.sf:5", "not a finite"}},
-        BadHistory{"sf negative rate", "", "m1", {{"m1.sf", 6, 3, "-3.0"}}, 1,
-                   {"m1.sf line 6", "cannot be negative"}},
+        // Rows at 12.9, 13.0 and 13.1 Gyr: the rate at tgal 13 is below 0.
+        BadHistory{"sf negative rate at tgal with mmolfraz above 1", "", "m1",
+                   {{"m1.sf", 133, 3, "-1e-12"}, {"m1.sf", 134, 3, "-1e-12"}, {"m1.sf", 135, 3, "-1e-12"}}, 1,
+                   {"ERROR: the star-formation rate at tgal in m1.sf is", "cannot be negative with mmolfraz="},
+                   "mmolfraz=5"},
+        BadHistory{"sf rates all 0", "", "m1", {{"m1.sf", 0, 3, "0.0"}}, 1,
+                   {" ERROR: the stars give no light at tgal (galaxy mass  0.100000001     *10^12 Mo).",
+                    " The history in m1.sf forms no stars that shine at tgal: give it star formation there. stop"}},
+        BadHistory{"tav rate 1e38", "tav", "tav42", {{"tav_disk.42", 12, 7, "1.0e38"}}, 1,
+                   {" ERROR: the stellar luminosity at tgal is not a finite number (galaxy mass   3.57142870E+25 *10^12 Mo).",
+                    " The star-formation rates of the history in tav_disk.42, tav_bulge.42, bursts_disk.42, "
+                    "bursts_bulge.42 are too large: change them there. stop"}},
         BadHistory{"sf rate beyond the float range per Gyr", "", "m1", {{"m1.sf", 7, 3, "1.0e36"}}, 1,
                    {"m1.sf line 7", "not finite"}}),
     [](const ::testing::TestParamInfo<BadHistory>& i) {
