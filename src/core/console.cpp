@@ -74,8 +74,10 @@ Console::Console()
       wall_seconds(real_wall_seconds),
       clock_mmssms(real_clock_mmssms) {}
 
-void Console::line(const std::string& s) const { *out << s << '\n'; }
-void Console::err_line(const std::string& s) const { *err << s << '\n'; }
+// Each line is flushed: standard output sent to a file is block-buffered, and
+// a run that is killed would leave nothing of how far it got.
+void Console::line(const std::string& s) const { *out << s << '\n' << std::flush; }
+void Console::err_line(const std::string& s) const { *err << s << '\n' << std::flush; }
 
 Console& process_console() {
     static Console c;

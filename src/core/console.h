@@ -25,7 +25,7 @@ struct Console {
 
     Console();  // wired to the real process
 
-    // Writes one line on standard output.
+    // Writes one line on standard output (standard error) and flushes it.
     void line(const std::string& s) const;
     void err_line(const std::string& s) const;
 };

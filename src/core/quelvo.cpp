@@ -1,16 +1,75 @@
 #include "core/quelvo.h"
 
+#include <cerrno>
 #include <iostream>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
 
 #include "core/run.h"
 #include "core/run_lock.h"
 #include "core/stop.h"
+#include "dust/spectra_files.h"
 #include "io/format.h"
 #include "io/textfile.h"
 
 namespace qv {
+
+namespace {
+
+const char* const kNoMemory = " ALLOCATION ERROR: not enough memory for this model";
+
+std::string io_diagnostic(const IoError& e) { return std::string("quelvo: ") + e.what(); }
+
+// Ends the run log of a run that stops with the stop's message, so that the
+// log alone shows that the run stopped and why. A run log that cannot be
+// appended to (removed meanwhile) is left as it is: the stop itself is what
+// the user must see.
+void log_stop(const Run& run, const std::vector<std::string>& lines) {
+    try {
+        runlog_append(run, lines);
+    } catch (const IoError&) {
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+// The folder part of the result name (up to its last "/", kept; "" for the
+// working folder) and its base.
+std::pair<std::string, std::string> result_folder_and_base(const RunNames& mn) {
+    const std::string res = upto_blank(mn.name_res);
+    const std::size_t slash = res.rfind('/');
+    if (slash == std::string::npos) return {"", res};
+    return {res.substr(0, slash + 1), res.substr(slash + 1)};
+}
+
+// The result files are named when the command line is read, and a name that
+// the folder cannot hold would fail only at the end of the run, when the last
+// of them is written: the longest name the run writes is checked here.
+void check_result_name_length(const Run& run) {
+    const std::string res = upto_blank(run.modname.name_res);
+    auto [folder, base] = result_folder_and_base(run.modname);
+    if (folder.empty()) folder = ".";
+    const bool ssp = main_logical(run, "wavsspout", false).value_or(false);
+    const bool pah = main_logical(run, "pahflag", false).value_or(false);
+    const LongestName l = longest_result_file(base, ssp, pah, static_cast<long>(::getpid()));
+    errno = 0;
+    const long max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    // No limit, or a folder that is not there (the run log then cannot be made).
+    if (max <= 0 || l.length <= static_cast<std::size_t>(max)) return;
+    const std::size_t overhead = l.length - base.size();
+    const long room = max > static_cast<long>(overhead) ? max - static_cast<long>(overhead) : 0;
+    throw Stop(std::vector<std::string>{
+        fio::list_line({"ERROR: the result name " + res + " is too long: the file " + l.file +
+                        " is written under a name of " + std::to_string(l.length) +
+                        " characters, and the folder " + folder + " takes names of at most " +
+                        std::to_string(max)}),
+        fio::list_line({"give a result name (nameres) of at most " + std::to_string(room) + " characters"})});
+}
+
+}  // namespace
 
 void run_quelvo(Run& run, int argc, char** argv) {
     Console& con = run.con;
@@ -55,12 +114,38 @@ void run_quelvo(Run& run, int argc, char** argv) {
         }
     }
 
+    check_result_name_length(run);
+
     // Before the run writes anything: another live run writing one of its
     // files stops it here. The locks go with the end of this call.
-    const FolderLocks locks = lock_run_files(run);
+    FolderLocks locks = lock_run_files(run);
+    {
+        // Taking a lock again that the holder has is Taken; in a folder
+        // without locks it is Unavailable again.
+        const auto [folder, base] = result_folder_and_base(mn);
+        mn.result_locked = locks.take(folder, "result " + base) == FolderLocks::Result::Taken;
+    }
+    // A temporary spectra name that the end of the run could not take stops
+    // the run now, before the computation.
+    if (main_logical(run, "pahflag", false).value_or(false) || main_logical(run, "annflag", false).value_or(false))
+        cirrus::check_temporary_names(run);
+
     write_file_atomic(runlog_name(run), " USEFUL CHECKING NUMBERS FOLLOW\n");
 
-    qvmain(run);
+    // From here on a stop ends the run log with its message (while the result
+    // lock is still held).
+    try {
+        qvmain(run);
+    } catch (const Stop& s) {
+        log_stop(run, s.lines);
+        throw;
+    } catch (const IoError& e) {
+        log_stop(run, {io_diagnostic(e)});
+        throw;
+    } catch (const std::bad_alloc&) {
+        log_stop(run, {kNoMemory});
+        throw;
+    }
 
     mn.opt.clear();
     const double cpu = con.cpu_seconds() - cpu0;
@@ -83,10 +168,10 @@ int quelvo_main(int argc, char** argv, Console& con) {
         status = 1;
     } catch (const IoError& e) {
         con.out->flush();
-        *con.err << "quelvo: " << e.what() << '\n';
+        *con.err << io_diagnostic(e) << '\n';
         status = 2;
     } catch (const std::bad_alloc&) {
-        *con.out << " ALLOCATION ERROR: not enough memory for this model" << '\n';
+        *con.out << kNoMemory << '\n';
         status = 1;
     } catch (const std::exception& e) {
         con.out->flush();

@@ -165,13 +165,7 @@ void FolderLocks::release() {
     held_.clear();
 }
 
-namespace {
-
-// A logical MAIN key as the parameters take it (the value rounded is not 0),
-// from the MAIN section and then the overrides; true when the value cannot be
-// read (the run stops on it before writing any file of its own), nothing
-// when there is no par file.
-std::optional<bool> main_logical(const Run& run, const std::string& name) {
+std::optional<bool> main_logical(const Run& run, const std::string& name, bool absent) {
     std::optional<bool> flag;
     auto take = [&flag](std::string_view text) {
         const auto v = list_value(text);
@@ -196,10 +190,8 @@ std::optional<bool> main_logical(const Run& run, const std::string& name) {
         const std::string rest = o.size() > 10 ? o.substr(10) : std::string();
         take(rest.substr(0, std::min<std::size_t>(rest.size(), 20)));
     }
-    return flag.value_or(true);
+    return flag.value_or(absent);
 }
-
-}  // namespace
 
 bool run_writes_pan_files(const Run& run) { return main_logical(run, "hiiflag").value_or(false); }
 

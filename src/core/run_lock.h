@@ -16,6 +16,7 @@
 // other too and a descriptor is closed only when its file has no lock left.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,13 @@ private:
 // The file name of a folder's locks, and the byte of a name in it.
 std::string lock_file_name(const std::string& folder);
 long long lock_offset(const std::string& name);
+
+// A logical MAIN key as the parameters will take it (the value rounded is not
+// 0), from the MAIN section and then the overrides, read before the run reads
+// them: true when the value cannot be read (the run stops on it before writing
+// any file of its own), absent when the key is not given, nothing when there
+// is no par file.
+std::optional<bool> main_logical(const Run& run, const std::string& name, bool absent = true);
 
 // What a run will write besides its result files, as far as its par file and
 // overrides tell before the run starts (read only; when they cannot tell, the

@@ -22,6 +22,21 @@ std::string clean_name_dir(const std::string& argv0) {
     return p == std::string::npos ? std::string() : argv0.substr(0, p + 1);
 }
 
+LongestName longest_result_file(const std::string& base, bool ssp_grid, bool pah_files, long pid) {
+    // The suffix of a whole file's temporary name (write_file_atomic).
+    const std::size_t whole = 4 + std::to_string(pid).size() + 1 + 6;
+    LongestName l;
+    auto consider = [&](const std::string& file, std::size_t suffix) {
+        if (file.size() + suffix > l.length) l = LongestName{file, file.size() + suffix};
+    };
+    consider(base + ".out", whole);      // the run log
+    consider(base + ".spe", whole);      // the angle average (directions take two digits at most)
+    consider(base + ".spe.tmp", 0);      // its temporary name before the PAH step, created as it is
+    if (ssp_grid) consider(base + ".ssp.spe", whole);
+    if (pah_files) consider(base + ".spe.pah", whole);
+    return l;
+}
+
 std::string data_folder_line(const RunNames& mn) {
     const std::string dir = trim_right(mn.name_dir);
     const std::string folder = dir.empty() ? std::string("the working folder") : dir;

@@ -46,8 +46,9 @@ constexpr const char* kColumnNames[9] = {"wavelength",
 // The same for the radio rows (their other columns are 0).
 constexpr const char* kRadioColumnNames[9] = {"radio wavelength", "", "", "", "", "radio emission", "", "", ""};
 
-// The temporary name of a spectra file is the program's own: a file that
-// already has it (the user's, or one left by a run that was killed) is
+// The temporary name of a spectra file is the program's own. A file that
+// already has it is replaced only when it is stale (stale_temporary_file);
+// any other (the user's own, or one that a live run may be writing) is
 // neither used nor replaced.
 [[noreturn]] void temporary_name_taken(const std::string& path) {
     throw Stop(fio::list_line({"ERROR: file ", path,
@@ -88,6 +89,28 @@ std::string header_text(const CirrusRun& cr, int d) {
 bool exists_any(const std::string& path) {
     std::error_code ec;
     return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found && !ec;
+}
+
+// The first bytes of a spectra file as the spectra writer starts it: the
+// header's first line of the angle average or of a direction.
+bool begins_as_spectra_file(const std::string& path) {
+    static const std::string kFirst[] = {"# Angle average", "# Direction "};
+    char buf[16] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, sizeof buf);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n < 0) return false;
+    const std::string head(buf, static_cast<std::size_t>(n));
+    // A run killed at once leaves the file empty, or with part of that line.
+    for (const std::string& f : kFirst) {
+        const std::size_t k = std::min(head.size(), f.size());
+        if (head.compare(0, k, f, 0, k) == 0) return true;
+    }
+    return false;
 }
 
 // Writes a file of the program's own (the temporary file of the PAH step) that
@@ -152,6 +175,21 @@ std::string direction_suffix(float degrees) {
 std::string spectra_file_name(const Run& run, int d, bool ssp_grid) {
     const std::string base = upto_blank(run.modname.name_res) + (ssp_grid ? ".ssp." : ".");
     return base + (d == 0 ? std::string("spe") : direction_suffix(run.cirrus.DIRARR(d)));
+}
+
+bool stale_temporary_file(const Run& run, const std::string& path) {
+    if (!run.modname.result_locked) return false;
+    std::error_code ec;
+    if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::regular || ec) return false;
+    return begins_as_spectra_file(path);
+}
+
+void check_temporary_names(const Run& run) {
+    const std::string base = upto_blank(run.modname.name_res) + ".";
+    std::vector<std::string> names = {base + "spe.tmp"};
+    for (int deg = 0; deg <= 90; ++deg) names.push_back(base + direction_suffix(float(deg)) + ".tmp");
+    for (const std::string& t : names)
+        if (exists_any(t) && !stale_temporary_file(run, t)) temporary_name_taken(t);
 }
 
 bool gets_file(const CirrusRun& cr, int d) { return d == 0 || cr.ADDED_DIR(d) < 0.5f; }
@@ -273,9 +311,20 @@ void scrivispettri(Run& run) {
         files.push_back(std::move(p));
     }
 
-    if (via_tmp)
+    if (via_tmp) {
+        std::vector<std::string> stale;
         for (const Pending& p : files)
-            if (exists_any(p.tmp)) temporary_name_taken(p.tmp);
+            if (exists_any(p.tmp)) {
+                if (!stale_temporary_file(run, p.tmp)) temporary_name_taken(p.tmp);
+                stale.push_back(p.tmp);
+            }
+        // A file that stays (it cannot be removed) stops the run when its
+        // name is created.
+        for (const std::string& t : stale) {
+            run.con.line(fio::list_line({"replacing the stale temporary file " + t + " of an earlier run"}));
+            std::remove(t.c_str());
+        }
+    }
 
     for (const Pending& p : files) {
         if (!via_tmp) {

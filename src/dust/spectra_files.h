@@ -29,6 +29,18 @@ std::string direction_suffix(float degrees);
 // its first blank, ".", the suffix; on the SSP grid ".ssp." in place of ".".
 std::string spectra_file_name(const Run& run, int d, bool ssp_grid = false);
 
+// Whether the file at path, a temporary name of a spectra file, is stale and
+// may be replaced: the run holds the lock of its result name (so no live run
+// writes that name) and it is a regular file that begins as a spectra file
+// does, or as far as a run killed while writing it got (empty included).
+bool stale_temporary_file(const Run& run, const std::string& path);
+
+// Before the run computes anything (with pahflag, or annflag not 0): a file
+// at one of the temporary names that the spectra of this result name can take
+// (the angle average and the inclinations 0 to 90 degrees) that is not stale
+// stops the run as the spectra writer would at the end.
+void check_temporary_names(const Run& run);
+
 // Whether direction d gets a file (the angle average always, the emulator's
 // own directions never).
 bool gets_file(const CirrusRun& cr, int d);
@@ -50,8 +62,8 @@ void radioflux(Run& run, float snratet);
 // The spectra files on the dust grid, each written complete or not at all.
 // With pahflag (or annflag not 0) a file is first written as "<final>.tmp",
 // the PAH profile step turns it into the final file, and it is deleted; a
-// file of that name that exists already stops the run before anything is
-// written. A value that is not finite stops the run, naming the file, the
+// file of that name that exists already is replaced when it is stale (said on
+// standard output), else it stops the run before anything is written. A value that is not finite stops the run, naming the file, the
 // row, the column and the quantity; no file is then written.
 void scrivispettri(Run& run);
 

@@ -121,6 +121,9 @@ const BadInput kCases[] = {
      {"m1.par:84", "MC_LINE counts 999999999 cloud types, whose 999999999 radii the lines after the count cannot hold"}, true},
 
     // Result names.
+    {"nameres too long for the folder", same, {"nameres=" + std::string(240, 'r')}, 1,
+     {" ERROR: the result name rrr", " is too long: the file rrr", " give a result name (nameres) of at most "},
+     false},
     {"empty nameres", same, {"nameres="}, 1, {" Invalid argument in command line: nameres= needs a name"}, false},
     {"empty namesf", same, {"tgal=12", "namesf="}, 1, {" Invalid argument in command line: namesf= needs a name"},
      false},
@@ -168,6 +171,11 @@ TEST_P(BadInputRun, StopsNamingTheValueAndLeavesNoResultFile) {
         const auto log = test::read_lines("m1.out");
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log.front(), " USEFUL CHECKING NUMBERS FOLLOW");
+        // The run log alone shows that the run stopped and why: it ends with
+        // what the stop said last.
+        const auto said_lines = test::split_lines(said);
+        ASSERT_FALSE(said_lines.empty());
+        EXPECT_EQ(log.back(), said_lines.back());
     }
 }
 
@@ -210,6 +218,62 @@ TEST(BadInputNames, ValueNextToItsKeyAddsTheColumnRuleToTheWarning) {
         EXPECT_EQ(w->substr(w->size() - 10), (std::string(line) + "          ").substr(0, 10));
         ASSERT_NE(w + 1, out.end());
         EXPECT_EQ(*(w + 1), " keys take columns 1-10 and values columns 11-20 of a par-file line");
+    }
+}
+
+// A run killed while it wrote its spectra leaves a temporary spectra file. The
+// next run of that result name, holding the name's lock, replaces it and says
+// so (the PAH step, the temporary names' user, switched on by override).
+TEST(TemporarySpectraNames, AStaleFileIsReplacedByTheNextRun) {
+    test::TempDir dir;
+    const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+    test::write_text("m1.0.tmp", "# Direction    0.00 degrees\n# (1): Wavelength in Ang");
+    test::CapturedConsole cc;
+    ASSERT_EQ(run_main(cc, {argv0, "m1", "pahflag=1"}), 0) << cc.out.str() << cc.err.str();
+    const auto out = cc.out_lines();
+    EXPECT_EQ(std::count(out.begin(), out.end(), " replacing the stale temporary file m1.0.tmp of an earlier run"), 1)
+        << cc.out.str();
+    EXPECT_TRUE(fs::exists("m1.0"));
+    EXPECT_EQ(test::read_lines("m1.0").front().rfind("# Direction ", 0), 0u);
+    for (const auto& f : files_here()) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
+}
+
+// A temporary spectra name that the end of the run could not take stops the
+// run before it computes anything (no run log): a file that is not a spectra
+// file's beginning, or any file there when the folder has no locks (another
+// run may be writing it).
+TEST(TemporarySpectraNames, ATakenNameStopsBeforeTheRun) {
+    const struct {
+        const char* what;
+        const char* file;
+        const char* text;
+        bool no_locks;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"the user's own file", "m1.0.tmp", "the user's own file\n", false, {"pahflag=1"}},
+        {"the emulators' temporary names too", "m1.spe.tmp", "the user's own file\n", false, {"annflag=1"}},
+        {"a folder without locks", "m1.45.tmp", "# Direction   45.0     degrees\n", true, {"pahflag=1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+        test::write_text(c.file, c.text);
+        // A lock file that cannot be opened: the run goes on without locks.
+        if (c.no_locks) fs::create_directory(".quelvo.lock");
+        const std::set<std::string> before = files_here();
+        test::CapturedConsole cc;
+        std::vector<std::string> args = {argv0, "m1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(run_main(cc, args), 1);
+        EXPECT_EQ(cc.out_lines().back(), std::string(" ERROR: file ") + c.file +
+                                             " exists: it is the temporary name of a spectra file and is not "
+                                             "overwritten; remove or rename it");
+        if (c.no_locks) {
+            EXPECT_NE(cc.err.str().find("quelvo: warning: cannot lock"), std::string::npos);
+        }
+        EXPECT_EQ(files_here(), before);
+        EXPECT_EQ(test::read_text(c.file), c.text);
     }
 }
 

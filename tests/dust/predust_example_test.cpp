@@ -141,10 +141,11 @@ TEST(PredustExample, StopsOfTheDustPreparation) {
         const auto out = e.out();
         ASSERT_FALSE(out.empty());
         EXPECT_EQ(out.back().rfind(c.message, 0), 0u) << out.back();
-        // The run log ends with the present SFR.
+        // The run log ends with the present SFR and then the stop's message.
         const auto log = e.log();
-        ASSERT_FALSE(log.empty());
-        EXPECT_EQ(log.back().rfind(" Present SFR=", 0), 0u) << log.back();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2].rfind(" Present SFR=", 0), 0u) << log[log.size() - 2];
+        EXPECT_EQ(log.back(), out.back());
     }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -367,6 +368,77 @@ TEST(SpectraFiles, TemporaryNameOfAnExistingFileIsNeverTaken) {
         }
         EXPECT_EQ(test::read_text("m.45.tmp"), "the user's own file\n");
     }
+}
+
+// A temporary name that a killed run left is the program's own once the run
+// holds its result's lock: such a file (regular, empty or begun as a spectra
+// file) is replaced, and said. Anything else there stops the run with the
+// file untouched, at the end as before the computation.
+TEST(SpectraFiles, StaleTemporaryFileIsReplacedUnderTheResultLock) {
+    const struct {
+        const char* what;
+        bool locked;
+        std::string text;
+        bool link;
+        bool replaced;
+    } cases[] = {
+        {"empty", true, "", false, true},
+        {"begun as a direction file", true, "# Direction   45.0     degrees\n# (1): Wavel", false, true},
+        {"cut in its first line", true, "# Dir", false, true},
+        {"the user's own file", true, "the user's own file\n", false, false},
+        {"a link to a file begun as a spectra file", true, "# Direction   45.0     degrees\n", true, false},
+        {"stale, without the lock", false, "# Direction   45.0     degrees\n", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Written m;
+        m.no_radio();
+        m.run.parametri.annflag = 1;  // the temporary names without the PAH band points
+        m.run.modname.result_locked = c.locked;
+        if (c.link) {
+            test::write_text("target", c.text);
+            fs::create_symlink("target", "m.45.tmp");
+        } else {
+            test::write_text("m.45.tmp", c.text);
+        }
+        const std::string said = " replacing the stale temporary file m.45.tmp of an earlier run";
+        EXPECT_EQ(cirrus::stale_temporary_file(m.run, "m.45.tmp"), c.replaced);
+        if (c.replaced) {
+            EXPECT_NO_THROW(cirrus::check_temporary_names(m.run));
+            cirrus::scrivispettri(m.run);
+            const auto out = m.cc.out_lines();
+            EXPECT_EQ(std::count(out.begin(), out.end(), said), 1) << m.cc.out.str();
+            EXPECT_TRUE(fs::exists("m.45"));
+            EXPECT_TRUE(files_named("tmp").empty()) << files_named("tmp").front();
+        } else {
+            for (const auto& stop : {std::function<void()>([&] { cirrus::check_temporary_names(m.run); }),
+                                     std::function<void()>([&] { cirrus::scrivispettri(m.run); })}) {
+                const auto s = test::stop_lines(stop);
+                ASSERT_EQ(s.size(), 1u);
+                EXPECT_NE(s[0].find("ERROR: file m.45.tmp exists"), std::string::npos) << s[0];
+            }
+            EXPECT_EQ(m.cc.out.str().find("replacing"), std::string::npos);
+            EXPECT_FALSE(fs::exists("m.45"));
+            EXPECT_TRUE(fs::is_symlink("m.45.tmp") == c.link);
+            EXPECT_EQ(test::read_text("m.45.tmp"), c.text);
+        }
+    }
+}
+
+// Before the computation every temporary name that the spectra of the result
+// can take is looked at: the angle average and each whole inclination.
+TEST(SpectraFiles, TemporaryNamesLookedAtBeforeTheRun) {
+    for (const char* name : {"m.spe.tmp", "m.0.tmp", "m.9.tmp", "m.10.tmp", "m.90.tmp"}) {
+        SCOPED_TRACE(name);
+        Written m;
+        test::write_text(name, "the user's own file\n");
+        const auto s = test::stop_lines([&] { cirrus::check_temporary_names(m.run); });
+        ASSERT_EQ(s.size(), 1u);
+        EXPECT_NE(s[0].find(std::string("ERROR: file ") + name + " exists"), std::string::npos) << s[0];
+    }
+    Written m;
+    for (const char* other : {"m.91.tmp", "m.spe", "m.45.tmp1234-5678", "n.45.tmp"}) test::write_text(other, "x\n");
+    EXPECT_NO_THROW(cirrus::check_temporary_names(m.run));
 }
 
 // With the PAH step, whatever it makes of this model's file (a dust grid
