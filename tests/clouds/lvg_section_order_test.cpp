@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct Order {
     const char* before;  // the section the LVG section is moved in front of
     const char* z_lvg;   // value field of z_lvg
 };
+
+void PrintTo(const Order& o, std::ostream* os) { *os << o.name; }
 
 // The example par file with its LVG section (the last one) moved in front of
 // the key line of section `before`, and z_lvg set.

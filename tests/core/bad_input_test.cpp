@@ -211,6 +211,30 @@ INSTANTIATE_TEST_SUITE_P(Table, BadInputRun, ::testing::ValuesIn(kCases), [](con
     return n;
 });
 
+// A comment may begin inside MAIN's value field, after a blank or a tab: the
+// value is the field's first item, and the run gives the files of the same
+// run without the comments.
+TEST(BadInputNames, CommentInsideMainValueFieldsRunsAsWithout) {
+    test::TempDir dir;
+    const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+    const std::string plain = test::read_text("m1.par");
+    const std::vector<std::string> outputs = {"m1.spe", "m1.0", "m1.90"};
+    std::vector<std::string> want;
+    {
+        test::CapturedConsole cc;
+        ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
+        for (const auto& f : outputs) want.push_back(test::read_text(f));
+    }
+    std::string par = replace_once(plain, "tgal      13.0        galaxy age, Gyr", "tgal      13.0 galaxy age, Gyr");
+    par = replace_once(par, "mcloud    1.0e6       mass", "mcloud    1.0e6 solar masses, mass");
+    par = replace_once(par, "rcloud    16.0        cloud", "rcloud    16.0\tcloud");
+    test::write_text("m1.par", par);
+    for (const auto& f : outputs) fs::remove(f);
+    test::CapturedConsole cc;
+    ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
+    for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(test::read_text(outputs[k]), want[k]) << outputs[k];
+}
+
 // An option where the model name belongs gives the usage lines and writes no
 // file: no run log, no par file looked for under that name.
 TEST(BadInputNames, OptionInPlaceOfTheModelNameGivesTheUsage) {
