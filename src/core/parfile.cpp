@@ -182,7 +182,8 @@ std::optional<std::string> decimal_comma_number(std::string_view text) {
 void decimal_comma_stop(const std::string& place, const std::string& shown, const std::string& meant) {
     throw Stop(std::vector<std::string>{
         fio::list_line({"FATAL ERROR - the value of " + place + " has a decimal comma: " + shown}),
-        fio::list_line({"numbers take a decimal point, not a comma" + (meant.empty() ? std::string() : ": write " + meant)})});
+        fio::list_line({"numbers take a decimal point, not a comma" +
+                        (meant.empty() ? std::string() : ": write " + meant)})});
 }
 
 std::string fixed_column_hint(std::string_view key) {
