@@ -131,11 +131,10 @@ void read_lvg(Run& run) {
     // Keys whose last value was written without a decimal point (F10.6 reads
     // it with six implied decimals), for the message on a grid too large.
     std::array<bool, kLvgKeys> implied{};
-    bool off = false;  // z_lvg given as 0: nothing more is read
+    bool off = false;  // z_lvg given as 0: the section ends there
     read_keyed_section(
         f,
-        [&](const std::string& key, std::string_view value) {
-            if (off) return true;
+        [&](const std::string& key, std::string_view value) -> KeyLine {
             // The value field (F10.6) is converted as part of the line's read, whatever its key.
             const auto v = fio::read_real4_field(value, 6);
             if (!v)
@@ -149,10 +148,13 @@ void read_lvg(Run& run) {
                 *lvg_target(p, k) = *v;
                 seen[k] = true;
                 implied[k] = value.find('.') == std::string_view::npos;
-                if (k == 0 && *v == 0.0f) off = true;
-                return true;
+                if (k == 0 && *v == 0.0f) {
+                    off = true;
+                    return KeyLine::End;
+                }
+                return KeyLine::Own;
             }
-            return false;
+            return KeyLine::Other;
         },
         [&](const std::string& key) {
             run.con.line(fio::write_line("(' WARNING: unknown key in file ',A,': ',A)",

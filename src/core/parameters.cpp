@@ -262,7 +262,8 @@ void inppar(Run& run) {
                 warn_unknown(run, key);
                 const std::string hint = fixed_column_hint(key);
                 if (!hint.empty()) con.line(hint);
-            });
+            },
+            ValueRead::FreeFormat);
     }
 
     // 4. Command-line overrides, in command-line order.
@@ -292,6 +293,9 @@ void inppar(Run& run) {
                     warn_unknown(run, key);
                     continue;
                 }
+                // "tgal=7,5" would be read as 7.
+                if (const auto meant = decimal_comma_number(rest))
+                    decimal_comma_stop("key " + key + " on the command line", key + "=" + trim_right(rest), *meant);
                 const std::string text = rest.substr(0, std::min<std::size_t>(rest.size(), 20));
                 auto v = read_value(text, "command line", key);
                 if (!v)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "core/run.h"
@@ -19,6 +20,28 @@ std::string_view rtrim(std::string_view s) {
 }
 
 bool is_blank_char(char c) { return c == ' ' || c == '\t'; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The end of the number that t holds from i on (a sign, digits with at most one
+// decimal point, an exponent); i itself when no number begins there.
+std::size_t number_end(std::string_view t, std::size_t i) {
+    std::size_t k = i;
+    if (k < t.size() && (t[k] == '+' || t[k] == '-')) ++k;
+    std::size_t digits = 0;
+    for (; k < t.size() && is_digit(t[k]); ++k) ++digits;
+    if (k < t.size() && t[k] == '.')
+        for (++k; k < t.size() && is_digit(t[k]); ++k) ++digits;
+    if (digits == 0) return i;
+    if (k < t.size() && std::string_view("eEdDqQ").find(t[k]) != std::string_view::npos) {
+        std::size_t e = k + 1;
+        if (e < t.size() && (t[e] == '+' || t[e] == '-')) ++e;
+        std::size_t d = e;
+        while (d < t.size() && is_digit(t[d])) ++d;
+        if (d > e) k = d;
+    }
+    return k;
+}
 
 std::string column_rule_line() {
     return fio::list_line({"keys take columns 1-10 and values columns 11-20 of a par-file line"});
@@ -91,8 +114,8 @@ bool is_section_key(std::string_view key) {
 }
 
 void read_keyed_section(TextFile& f,
-                        const std::function<bool(const std::string& key, std::string_view value)>& own,
-                        const std::function<void(const std::string& key)>& unknown) {
+                        const std::function<KeyLine(const std::string& key, std::string_view value)>& own,
+                        const std::function<void(const std::string& key)>& unknown, ValueRead how) {
     std::string_view line;
     while (f.next(line)) {
         if (line.empty() || line[0] == '%' || line[0] == '#' || line[0] == ' ' || line[0] == '\t')
@@ -100,30 +123,67 @@ void read_keyed_section(TextFile& f,
         std::string padded(line.substr(0, std::min<std::size_t>(line.size(), 20)));
         padded.resize(20, ' ');
         const std::string key(rtrim(std::string_view(padded).substr(0, 10)));
+        // The next section's key line ends this one, whatever the reader would
+        // make of it.
+        if (is_section_key(key)) return;
         const std::string_view value = std::string_view(padded).substr(10, 10);
+        // Where the value begins: the first character of columns 11-20 that is
+        // not a blank (npos for a blank field).
+        const std::size_t first = line.size() > 10 ? line.find_first_not_of(" \t", 10) : std::string_view::npos;
+        const bool in_field = first != std::string_view::npos && first < 20;
+        const std::optional<std::string> comma =
+            in_field ? decimal_comma_number(line.substr(10)) : std::optional<std::string>();
         // A value that goes on past column 20 would be read cut short
-        // ("1.00000e+06" as "1.00000e+0"): its own conversion error, if any,
-        // gives way to the stop that says why.
-        const bool cut = line.size() > 20 && !is_blank_char(line[19]) && !is_blank_char(line[20]);
-        bool mine = false;
-        try {
-            mine = own(key, value);
-        } catch (const IoError&) {
-            if (!cut) throw;
-            mine = true;
+        // ("1.00000e+06" as "1.00000e+0").
+        bool cut = false;
+        if (how == ValueRead::Edited) {
+            cut = line.size() > 20 && !is_blank_char(line[19]) && !is_blank_char(line[20]);
+        } else if (in_field) {
+            const std::size_t item_end = line.find_first_of(" \t,;/", first);
+            cut = item_end == std::string_view::npos ? line.size() > 20 : item_end > 20;
         }
-        if (mine) {
-            if (cut) {
-                throw Stop(std::vector<std::string>{
-                    fio::list_line({"FATAL ERROR - the value of key " + key + " in file " + f.name() + ", line " +
-                                    std::to_string(f.position()) + ", runs past column 20: " + std::string(line)}),
-                    column_rule_line()});
-            }
+        // A value's own conversion error gives way to the stop that says why.
+        KeyLine kl = KeyLine::Other;
+        try {
+            kl = own(key, value);
+        } catch (const IoError&) {
+            if (!cut && !comma) throw;
+            kl = KeyLine::Own;
+        }
+        if (kl.kind == KeyLine::Other) {
+            unknown(key);
             continue;
         }
-        if (is_section_key(key)) return;
-        unknown(key);
+        const std::string place = "key " + key + " in file " + f.name() + ", line " + std::to_string(f.position());
+        if (comma) decimal_comma_stop(place + ",", std::string(line), *comma);
+        if (cut) {
+            throw Stop(std::vector<std::string>{
+                fio::list_line({"FATAL ERROR - the value of " + place + ", runs past column 20: " + std::string(line)}),
+                column_rule_line()});
+        }
+        if (kl.kind == KeyLine::End) return;
     }
+}
+
+std::optional<std::string> decimal_comma_number(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && is_blank_char(text[i])) ++i;
+    const std::size_t end = number_end(text, i);
+    if (end == i || end + 1 >= text.size() || text[end] != ',' || !is_digit(text[end + 1])) return std::nullopt;
+    // The number as meant when what stands before the comma is a whole number:
+    // the comma read as the decimal point, then the digits and any exponent after it.
+    const std::string_view before = text.substr(i, end - i);
+    if (before.find_first_not_of("+-0123456789") != std::string_view::npos) return std::string();
+    const std::string_view after = text.substr(end + 1, number_end(text, end + 1) - end - 1);
+    if (after.find('.') != std::string_view::npos) return std::string();
+    return std::string(before) + "." + std::string(after);
+}
+
+void decimal_comma_stop(const std::string& place, const std::string& shown, const std::string& meant) {
+    throw Stop(std::vector<std::string>{
+        fio::list_line({"FATAL ERROR - the value of " + place + " has a decimal comma: " + shown}),
+        fio::list_line({"numbers take a decimal point, not a comma" +
+                        (meant.empty() ? std::string() : ": write " + meant)})});
 }
 
 std::string fixed_column_hint(std::string_view key) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,19 +36,59 @@ bool search_key_in_file(TextFile& f, std::string_view key);
 // True when key (trailing blanks ignored) is one of the seven section keys.
 bool is_section_key(std::string_view key);
 
+// What a keyed-section reader makes of a key line.
+struct KeyLine {
+    enum Kind {
+        Other,  // not the reader's: the unknown-key warning, the line is ignored
+        Own,    // the reader's key, value taken
+        End,    // the reader's key, value taken, and the section ends at once
+    };
+    Kind kind;
+    KeyLine(Kind k) : kind(k) {}
+    // A reader that only says whether the key is its own.
+    KeyLine(bool own) : kind(own ? Own : Other) {}
+};
+
+// How the value field of columns 11-20 is read, which decides when a value
+// runs past column 20.
+enum class ValueRead {
+    // With an edit descriptor (MIXDIF, MIXMOL, LVG): the field is the ten
+    // columns, so a value that fills column 20 and goes on in column 21 is cut.
+    Edited,
+    // Free-format (MAIN): only the field's first item is read, so what follows
+    // it after a blank, a tab or a comma is a comment; only a first item that
+    // goes on past column 20 is cut.
+    FreeFormat,
+};
+
 // The key-line loop of a keyed section (MAIN, MIXDIF, MIXMOL, LVG); f is just
 // after the section's key line. Comment lines (first character "%", "#" or a
-// blank, or an empty line) are passed over. For every other line own(key, value)
-// is called with the key of columns 1-10 (trailing blanks removed) and the value
-// field of columns 11-20 (blank-padded to 10); it returns true when the key is
-// the reader's own. A line that is not the reader's ends the section when its key
-// is a section key, else unknown(key) is called and the line is ignored.
-// A line of the reader's own key whose value runs past its field (non-blank
-// characters in both columns 20 and 21) stops the run naming the key, the file
-// and the line: the field would hold only the value's first part.
+// blank, or an empty line) are passed over. A line whose columns 1-10 hold a
+// section key (and blanks) ends the section. For every other line own(key,
+// value) is called with the key of columns 1-10 (trailing blanks removed) and
+// the value field of columns 11-20 (blank-padded to 10); what it returns says
+// whether the key is the reader's own and whether the section ends with it.
+// A line that is not the reader's calls unknown(key) and is ignored.
+// A line of the reader's own key stops the run naming the key, the file and the
+// line when its value is a number written with a decimal comma ("7,5"), or when
+// the value runs past column 20 (as `how` says): the field would hold only the
+// value's first part. Either stop takes the place of the value's own
+// conversion error.
 void read_keyed_section(TextFile& f,
-                        const std::function<bool(const std::string& key, std::string_view value)>& own,
-                        const std::function<void(const std::string& key)>& unknown);
+                        const std::function<KeyLine(const std::string& key, std::string_view value)>& own,
+                        const std::function<void(const std::string& key)>& unknown,
+                        ValueRead how = ValueRead::Edited);
+
+// Whether text (leading blanks passed over) begins with a number followed by a
+// comma and a digit ("7,5", a decimal comma): if so, the number as meant, with
+// a decimal point ("7.5"), or an empty text when the part before the comma is
+// not a whole number ("1.5,3"); nothing otherwise.
+std::optional<std::string> decimal_comma_number(std::string_view text);
+
+// The stop for a value written with a decimal comma: the first line names the
+// value's key and place ("key tgal in file m1.par, line 5," or "key tgal on the
+// command line") and shows what was written; the second says what to write.
+[[noreturn]] void decimal_comma_stop(const std::string& place, const std::string& shown, const std::string& meant);
 
 // The line that follows the unknown-key warning of a key line whose columns
 // 1-10 hold a blank, a tab or "=" (a value written next to its key, "tgal 13.0"

@@ -73,6 +73,11 @@ TEST(BadLvgSection, StopsWhenReadNamingTheKey) {
           " delt_xo"}},
         {"a velocity axis of 100 values", {{"fini_vg", "100.0"}},
          {" FATAL ERROR: the LVG grid has 400 models (2 x 100 x 2)"}},
+        {"a redshift with a decimal comma, which would read as no redshift", {{"z_lvg", "0,001"}},
+         {" FATAL ERROR - the value of key z_lvg in file m1.par, line 101, has a decimal comma: z_lvg     0,001",
+          " numbers take a decimal point, not a comma: write 0.001"}},
+        {"a step with a decimal comma", {{"delt_tk", "1,0"}},
+         {" FATAL ERROR - the value of key delt_tk in file m1.par, line 102, has a decimal comma: delt_tk   1,0"}},
         {"a value that is not finite", {{"delt_vg", "NaN"}},
          {" FATAL ERROR: the value of key delt_vg in section LVG of file m1.par, line 105, is not a finite"
           " number: NaN"}},

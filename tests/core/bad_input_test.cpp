@@ -91,6 +91,39 @@ const BadInput kCases[] = {
     {"MIXDIF amin_gr past column 20", edit("amin_gr   8.0e-7     smallest graphite radius",
                                            "amin_gr   8.00000e-07smallest graphite radius"),
      {}, 1, {" FATAL ERROR - the value of key amin_gr in file m1.par, line 48, runs past column 20: "}, true},
+    // A comment may begin inside MAIN's value field (its first item is read),
+    // not inside the fields that are read with an edit descriptor.
+    {"MIXDIF comment inside the value field", edit("amin_gr   8.0e-7     smallest graphite radius",
+                                                   "amin_gr   8.0e-7 smallest graphite radius"),
+     {}, 1,
+     {" FATAL ERROR - the value of key amin_gr in file m1.par, line 48, runs past column 20: amin_gr   8.0e-7 smallest"},
+     true},
+
+    // A decimal comma, which would be read as the whole number before it (or
+    // not at all).
+    {"MAIN tgal decimal comma", main_key("tgal", "7,5"), {}, 1,
+     {" FATAL ERROR - the value of key tgal in file m1.par, line 5, has a decimal comma: tgal      7,5",
+      " numbers take a decimal point, not a comma: write 7.5"},
+     true},
+    {"MAIN mcloud decimal comma before a comment", edit("mcloud    1.0e6       ", "mcloud    1,0e6 solar "), {}, 1,
+     {" FATAL ERROR - the value of key mcloud in file m1.par, line 10, has a decimal comma: mcloud    1,0e6 solar",
+      " numbers take a decimal point, not a comma: write 1.0e6"},
+     true},
+    {"override tgal=7,5", same, {"tgal=7,5"}, 1,
+     {" FATAL ERROR - the value of key tgal on the command line has a decimal comma: tgal=7,5",
+      " numbers take a decimal point, not a comma: write 7.5"},
+     true},
+    {"MIXDIF amin_gr decimal comma", edit("amin_gr   8.0e-7     smallest graphite radius",
+                                          "amin_gr   8,0e-7     smallest graphite radius"),
+     {}, 1,
+     {" FATAL ERROR - the value of key amin_gr in file m1.par, line 48, has a decimal comma: amin_gr   8,0e-7",
+      " numbers take a decimal point, not a comma: write 8.0e-7"},
+     true},
+    {"MIXMOL xx decimal comma", edit("xx        7.5e-25    PAH abundance\n", "xx        7,5e-25    PAH abundance\n"), {},
+     1,
+     {" FATAL ERROR - the value of key xx in file m1.par, line 78, has a decimal comma: xx        7,5e-25",
+      " numbers take a decimal point, not a comma: write 7.5e-25"},
+     true},
 
     // The cloud types, checked where they are read.
     {"MC_LINE fraction NaN", mc_line("2", "16.0   30.0", "NaN    0.4", "0.003  0.005"), {}, 1,
@@ -185,6 +218,30 @@ INSTANTIATE_TEST_SUITE_P(Table, BadInputRun, ::testing::ValuesIn(kCases), [](con
         if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
     return n;
 });
+
+// A comment may begin inside MAIN's value field, after a blank or a tab: the
+// value is the field's first item, and the run gives the files of the same
+// run without the comments.
+TEST(BadInputNames, CommentInsideMainValueFieldsRunsAsWithout) {
+    test::TempDir dir;
+    const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+    const std::string plain = test::read_text("m1.par");
+    const std::vector<std::string> outputs = {"m1.spe", "m1.0", "m1.90"};
+    std::vector<std::string> want;
+    {
+        test::CapturedConsole cc;
+        ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
+        for (const auto& f : outputs) want.push_back(test::read_text(f));
+    }
+    std::string par = replace_once(plain, "tgal      13.0        galaxy age, Gyr", "tgal      13.0 galaxy age, Gyr");
+    par = replace_once(par, "mcloud    1.0e6       mass", "mcloud    1.0e6 solar masses, mass");
+    par = replace_once(par, "rcloud    16.0        cloud", "rcloud    16.0\tcloud");
+    test::write_text("m1.par", par);
+    for (const auto& f : outputs) fs::remove(f);
+    test::CapturedConsole cc;
+    ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
+    for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(test::read_text(outputs[k]), want[k]) << outputs[k];
+}
 
 // An option where the model name belongs gives the usage lines and writes no
 // file: no run log, no par file looked for under that name.

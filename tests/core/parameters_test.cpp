@@ -28,6 +28,7 @@ protected:
         run.modname.name = "m1";
         run.modname.name_res = "m1";
         run.modname.name_sf = "m1";
+        run.modname.opt.clear();
         for (const auto& o : overrides) {
             const auto eq = o.find('=');
             std::string k = o.substr(0, eq);
@@ -438,6 +439,53 @@ TEST_F(Params, NanIsNotTakenForAnAbsentValue) {
             EXPECT_NE(std::string(e.what()).find("is not finite"), std::string::npos) << e.what();
         }
     }
+}
+
+// MAIN's value is the first item of a free-format read of columns 11-20: a
+// comment may begin inside the field, after a blank or a tab. Only a first
+// item that goes on past column 20 stops.
+TEST_F(Params, CommentBeginningInsideTheValueField) {
+    const struct {
+        const char* key;
+        const char* rest;  // from column 11 on
+        float want;
+    } cases[] = {
+        {"tgal", "13.0 galaxy age, Gyr", 13.0f},
+        {"mcloud", "1.0e6 solar masses", 1.0e6f},
+        {"tgal", "12.5\tgalaxy age", 12.5f},
+        {"rcloud", "16.0 cloud radius, pc", 16.0f},
+    };
+    for (const auto& c : cases) {
+        read(test::MainKeys().set(c.key, c.rest).text());
+        const float got = std::string(c.key) == "tgal"     ? run.parametri.tgal
+                          : std::string(c.key) == "mcloud" ? run.glopalla.mcloud
+                                                           : run.glopalla.rcloud;
+        EXPECT_FLOAT_EQ(got, c.want) << c.key << " " << c.rest;
+    }
+    const auto lines = stop_lines(test::MainKeys().set("mcloud", "1.00000e+06 solar masses").text());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], " FATAL ERROR - the value of key mcloud in file m1.par, line 10, runs past column 20: "
+                        "mcloud    1.00000e+06 solar masses");
+}
+
+// "7,5" would be read as 7: in the file and on the command line the run stops
+// naming the key.
+TEST_F(Params, DecimalCommaStops) {
+    auto lines = stop_lines(test::MainKeys().set("tgal", "7,5").text());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         " FATAL ERROR - the value of key tgal in file m1.par, line 5, has a decimal comma: tgal      7,5",
+                         " numbers take a decimal point, not a comma: write 7.5"}));
+    lines = stop_lines(test::MainKeys().text(), {"tgal=7,5"});
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         " FATAL ERROR - the value of key tgal on the command line has a decimal comma: tgal=7,5",
+                         " numbers take a decimal point, not a comma: write 7.5"}));
+    // Words after the number are read as before.
+    read(test::MainKeys().set("tgal", "7, 5 Gyr").text(), {"rcloud=16,x"});
+    EXPECT_FLOAT_EQ(run.parametri.tgal, 7.0f);
+    EXPECT_FLOAT_EQ(run.glopalla.rcloud, 16.0f);
+    // A key that is not MAIN's is only warned about.
+    read(test::MainKeys().text() + "colour    7,5\n", {"colour=7,5"});
+    EXPECT_NE(cc.out.str().find(": colour    "), std::string::npos);
 }
 
 TEST_F(Params, SectionsInAnyOrder) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,160 @@ TEST(KeyedSection, ValueRunningPastColumnTwentyStops) {
     auto r = keyed("zz        12345678901234\nSSP       xxxxxxxxxxyy\na         1\n", {"a"});
     EXPECT_EQ(r.unknown, std::vector<std::string>{"zz"});
     EXPECT_TRUE(r.own.empty());
+}
+
+// The first stop line of a key line (empty when the loop does not stop), and
+// the value the reader was given for key "a".
+struct LineOutcome {
+    std::vector<std::string> stop;
+    std::string value;
+};
+
+LineOutcome read_line_as(const std::string& line, ValueRead how) {
+    TextFile f = text(line + "\n");
+    LineOutcome r;
+    try {
+        read_keyed_section(
+            f,
+            [&](const std::string& k, std::string_view v) {
+                if (k != "a" && k != "tgal" && k != "mcloud") return false;
+                r.value = std::string(v);
+                // An edit-descriptor field with a comma in it does not convert.
+                if (how == ValueRead::Edited && r.value.find(',') != std::string::npos) f.fail("not a number");
+                return true;
+            },
+            [](const std::string&) {}, how);
+    } catch (const Stop& s) {
+        r.stop = s.lines;
+    } catch (const IoError&) {
+        r.stop = {"conversion error"};
+    }
+    return r;
+}
+
+// Free-format (MAIN) takes the first item of columns 11-20: what follows it
+// after a blank, a tab or a comma is a comment, even when it crosses column
+// 20. An edit-descriptor field is the ten columns themselves.
+TEST(KeyedSection, WhereAValueRunsPastColumnTwentyDependsOnHowTheFieldIsRead) {
+    const struct {
+        const char* line;
+        bool free_stops, edited_stops;
+    } cases[] = {
+        {"tgal      13.0 galaxy age, Gyr", false, true},
+        {"mcloud    1.0e6 solar masses", false, true},
+        {"tgal      13.0\tgalaxy age", false, true},
+        {"tgal      13.0/comment that goes on", false, true},
+        {"mcloud    1.00000e+06", true, true},
+        {"mcloud    1.00000e+06 solar masses", true, true},
+        {"tgal      13.00000000000 galaxy age", true, true},
+        {"tgal         13.0000000", true, true},      // the first item starts late and crosses column 20
+        {"tgal      13.0      galaxy age", false, false},  // column 21 begins the comment
+        {"tgal                13.0", false, false},  // blank field: the value is not given
+        {"tgal      1234567890", false, false},
+    };
+    for (const auto& c : cases) {
+        for (const ValueRead how : {ValueRead::FreeFormat, ValueRead::Edited}) {
+            const bool free = how == ValueRead::FreeFormat;
+            const LineOutcome r = read_line_as(c.line, how);
+            EXPECT_EQ(!r.stop.empty(), free ? c.free_stops : c.edited_stops)
+                << c.line << (free ? " (free-format)" : " (edited)");
+            if (!r.stop.empty()) {
+                EXPECT_NE(r.stop[0].find("runs past column 20: " + std::string(c.line)), std::string::npos) << r.stop[0];
+            }
+        }
+    }
+    EXPECT_EQ(read_line_as("tgal      13.0 galaxy age, Gyr", ValueRead::FreeFormat).value, "13.0 galax");
+}
+
+// A number followed by a comma and a digit is a decimal comma: a free-format
+// read would take "7,5" as 7 and an edit descriptor would refuse it. The run
+// stops naming the key, the file and the line, whichever way the field is read.
+TEST(KeyedSection, DecimalCommaStopsNamingTheKeyFileAndLine) {
+    const struct {
+        const char* line;
+        const char* hint;  // the second stop line; empty: no stop
+    } cases[] = {
+        {"tgal      7,5", " numbers take a decimal point, not a comma: write 7.5"},
+        {"a         -0,25e-3 comment", " numbers take a decimal point, not a comma: write -0.25e-3"},
+        {"a         123456789,5", " numbers take a decimal point, not a comma: write 123456789.5"},
+        {"a         1.5,3", " numbers take a decimal point, not a comma"},
+        {"mcloud    1,0e6 solar masses", " numbers take a decimal point, not a comma: write 1.0e6"},
+        {"a         7, 5", ""},
+        {"a         7,x", ""},
+        {"a         7 ,5", ""},
+        {"a         7.5 x,5", ""},
+        {"a                   7,5", ""},  // outside the value field
+        {"zz        7,5", ""},            // not the reader's key: only the warning
+    };
+    for (const auto& c : cases) {
+        for (const ValueRead how : {ValueRead::FreeFormat, ValueRead::Edited}) {
+            SCOPED_TRACE(std::string(c.line) + (how == ValueRead::FreeFormat ? " (free-format)" : " (edited)"));
+            const LineOutcome r = read_line_as(c.line, how);
+            const bool comma_stop = !r.stop.empty() && r.stop[0].find("decimal comma") != std::string::npos;
+            if (!*c.hint) {
+                EXPECT_FALSE(comma_stop) << r.stop[0];
+                continue;
+            }
+            ASSERT_EQ(r.stop.size(), 2u);
+            const std::string key = std::string(c.line).substr(0, std::string(c.line).find(' '));
+            EXPECT_EQ(r.stop[0], " FATAL ERROR - the value of key " + key +
+                                     " in file t.par, line 1, has a decimal comma: " + c.line);
+            EXPECT_EQ(r.stop[1], c.hint);
+        }
+    }
+}
+
+TEST(KeyedSection, DecimalCommaNumber) {
+    const struct {
+        const char* text;
+        std::optional<std::string> meant;
+    } cases[] = {
+        {"7,5", "7.5"},         {"  +12,75 x", "+12.75"}, {"1,0e6", "1.0e6"}, {"3,5d-2,", "3.5d-2"},
+        {"1.5,3", ""},          {"1e3,4", ""},            {"7,5.3", ""},            {"7,", std::nullopt}, {",5", std::nullopt},
+        {"7 ,5", std::nullopt}, {"x7,5", std::nullopt},  {"", std::nullopt},   {"7.5", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(decimal_comma_number(c.text), c.meant) << c.text;
+}
+
+// Every reader ends at the next section's key line before it sees it, so that
+// the next section's lines are never taken for its own; the reader can also
+// end the section at once with the line it has just read.
+TEST(KeyedSection, SectionKeyEndsTheSectionBeforeTheReaderSeesIt) {
+    TextFile f = text("a         1\nSSP\n2 qv_ssp_burst_z020.dat\nb         2\n");
+    std::vector<std::string> seen;
+    read_keyed_section(
+        f,
+        [&](const std::string& k, std::string_view) {
+            seen.push_back(k);
+            return true;  // a reader that would claim every line
+        },
+        [](const std::string&) { ADD_FAILURE(); });
+    EXPECT_EQ(seen, std::vector<std::string>{"a"});
+    std::string_view l;
+    ASSERT_TRUE(f.next(l));
+    EXPECT_EQ(l, "2 qv_ssp_burst_z020.dat");
+}
+
+TEST(KeyedSection, ReaderEndsTheSectionAtOnce) {
+    TextFile f = text("a         1\nstop      0\nzz        12345678901234\nb         2\n");
+    std::vector<std::string> seen;
+    int unknown = 0;
+    read_keyed_section(
+        f,
+        [&](const std::string& k, std::string_view) -> KeyLine {
+            seen.push_back(k);
+            return k == "stop" ? KeyLine::End : KeyLine::Own;
+        },
+        [&](const std::string&) { ++unknown; });
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "stop"}));
+    EXPECT_EQ(unknown, 0);
+    EXPECT_EQ(f.position(), 2u);
+    // The line that ends the section is still checked as the reader's own.
+    TextFile g = text("stop      0,5\n");
+    EXPECT_THROW(read_keyed_section(
+                     g, [](const std::string&, std::string_view) -> KeyLine { return KeyLine::End; },
+                     [](const std::string&) {}),
+                 Stop);
 }
 
 TEST(KeyedSection, HintFollowsKeysThatHoldABlankATabOrEquals) {
