@@ -251,9 +251,10 @@ std::optional<int> integer(const MainKey& k, std::optional<int> dflt = std::null
 // Whether the cloud model may treat molecular gas (its HII regions write the
 // pan files, its CO lines the lvg file). The clouds' gas is mmolfraz times the
 // gas fraction: none for mmolfraz 0, nor for a negative one (no gas) unless the
-// gas fraction itself is negative, which the par file shows only through
-// gastmp. The tav model may raise mmolfraz (too much cirrus), and istarfo 5
-// ends the run in its history reader.
+// gas fraction itself is negative, of which the par file tells only through
+// gastmp (the history files are not looked at). The tav model (istarfo 4) may
+// raise mmolfraz (too much cirrus), istarfo 5 ends the run in its history
+// reader; a value the driver refuses stops the run before any of them.
 bool clouds_may_run(const std::map<std::string, MainKey>& m) {
     const std::optional<int> istarfo = integer(m.at("istarfo"));
     if (istarfo == 5) return false;
