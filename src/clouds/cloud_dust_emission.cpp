@@ -242,7 +242,18 @@ void cloud_dust_emission(Run& run) {
     run.con.line(fio::list_line({"scratch files ", claim.stem}));
 
     // The LVG section is checked before the solves, which take most of the time.
-    read_lvg(run);
+    // Its grid takes the temperatures of the dust solver: it can run only when
+    // the solver treats a type, one that holds stars with light and has a
+    // positive mass fraction.
+    auto treated = [&](int i) {
+        const float* ld = mc.ldentro_arr.ptr(1, i, 0);
+        float s = 0.0f;
+        for (int l = 0; l < r.nlam; ++l) s += ld[l];
+        return mc.f_mc_arr(i) > 0.0f && s > 0.0f;
+    };
+    bool solves = false;
+    for (int i = 1; i <= n && !emulator && !solves; ++i) solves = treated(i);
+    read_lvg(run, solves);
 
     // The clouds' extinction relative to 1 micron on the SSP grid, for the
     // light that the emulated clouds absorb.
@@ -259,10 +270,7 @@ void cloud_dust_emission(Run& run) {
     float emitted = 0.0f;  // by all emulated types, per cloud, fraction-weighted
     bool emulated = false;
     for (int i = 1; i <= n; ++i) {
-        const float* ld = mc.ldentro_arr.ptr(1, i, 0);
-        float s = 0.0f;
-        for (int l = 0; l < r.nlam; ++l) s += ld[l];
-        if (!(mc.f_mc_arr(i) > 0.0f && s > 0.0f)) continue;
+        if (!treated(i)) continue;
 
         if (emulator) {
             emitted += emulator_emission(run, i, rel_ext) * mc.f_mc_arr(i);

@@ -116,7 +116,7 @@ void check_domain(const LvgGrid& p, int n_tk, int n_xo) {
 
 }  // namespace
 
-void read_lvg(Run& run) {
+void read_lvg(Run& run, bool grid_can_run) {
     LvgGrid& p = run.lvgparam;
     const std::string name84 = pad(par_file_name(run), 84);
     TextFile f = open_par_file(run);
@@ -184,8 +184,8 @@ void read_lvg(Run& run) {
             fio::list_line({"missing keys in section LVG:" + missing})});
 
     // Checked here, before the clouds' solves, so that a bad grid stops the run
-    // before the expensive work.
-    if (p.z_lvg > 0.0f) {
+    // before the expensive work; a grid that will not run is not checked.
+    if (p.z_lvg > 0.0f && grid_can_run) {
         check_axis("tk", p.inic_tk, p.delt_tk, p.fini_tk);
         check_axis("vg", p.inic_vg, p.delt_vg, p.fini_vg);
         check_axis("xo", p.inic_xo, p.delt_xo, p.fini_xo);

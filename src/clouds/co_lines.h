@@ -34,7 +34,11 @@ int lvg_axis_count(float first, float step, float last);
 
 // Reads and checks the LVG section of the par file into run.lvgparam. A missing
 // section, or z_lvg given as 0, sets z_lvg = 0 ("no LVG calculation").
-void read_lvg(Run& run);
+// grid_can_run says whether the grid may run in this call (the dust solver
+// treats a cloud type, whose temperatures the grid takes): only then are the
+// grid's axes, domain and model count checked, since a grid that will not run
+// needs none of them.
+void read_lvg(Run& run, bool grid_can_run = true);
 // The CO-line grid, when the LVG section asks for it (z_lvg > 0): one LVG model
 // per kinetic temperature, velocity gradient and abundance, written to <name>.lvg.
 void lvgmain(Run& run);

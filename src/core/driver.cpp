@@ -9,6 +9,7 @@
 #include "core/stop.h"
 #include "core/synthesis.h"
 #include "dust/cirrus.h"
+#include "dust/cirrus_emulator.h"
 #include "dust/column_density.h"
 #include "dust/predust.h"
 #include "io/format.h"
@@ -150,6 +151,7 @@ void qvmain(Run& run) {
 
     // 11-13. Dust preparation, the cloud model, the cirrus model.
     predust(run, fgas, r.primordial_mass, zism);
+    cirrus::check_emulator_geometry(run, fgas);
     stage_done(run, "dust preparation");
     if (gp.tau1 > 1.0e-4f || gp.mmolfraz < 0.0f) pallanolt96(run, r.primordial_mass, zism);
     stage_done(run, "clouds");

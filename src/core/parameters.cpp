@@ -369,12 +369,8 @@ void inppar(Run& run) {
     // The emulator: 0 none, 1 clouds, 2 cirrus, 3 both.
     if (p.annflag < 0 || p.annflag > 3)
         throw Stop(fio::list_line({"ERROR: annflag must be 0, 1, 2 or 3, annflag=", p.annflag}));
-    // The cirrus networks exist for the spheroid (igeo 1) and the disks (2, -1)
-    // only; any other geometry would end with no cirrus emission at all.
-    if (p.annflag >= 2 && p.igeo != 1 && p.igeo != 2 && p.igeo != -1)
-        throw Stop(fio::list_line({"ERROR: annflag=" + std::to_string(p.annflag) +
-                                   " (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus network: igeo=" +
-                                   std::to_string(p.igeo)}));
+    // The geometries of the cirrus emulator are checked where its branch is
+    // known to run (a galaxy with diffuse gas), once the dust is prepared.
 
     // 9. Derived settings.
     CloudSetup& gp = run.glopalla;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -45,6 +46,13 @@ Registry& registry() {
     return r;
 }
 
+int system_lock_call(int fd, int cmd, struct flock* fl) { return ::fcntl(fd, cmd, fl); }
+
+LockCall& lock_call() {
+    static LockCall call = system_lock_call;
+    return call;
+}
+
 bool set_lock(int fd, short type, long long offset) {
     struct flock fl {};
     fl.l_type = type;
@@ -53,7 +61,7 @@ bool set_lock(int fd, short type, long long offset) {
     fl.l_len = 1;
     int rc;
     do {
-        rc = ::fcntl(fd, F_SETLK, &fl);
+        rc = lock_call()(fd, F_SETLK, &fl);
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
 }
@@ -77,28 +85,24 @@ std::pair<std::string, std::string> split_folder(const std::string& name) {
     return {name.substr(0, s + 1), name.substr(s + 1)};
 }
 
-// A real of a free-format value text; nothing when the text holds none or is
-// not a number.
-std::optional<float> list_value(std::string_view text) {
-    float v = std::numeric_limits<float>::quiet_NaN();
-    const fio::ListResult r = fio::list_read_string(text, {&v});
-    if (r.status != fio::ReadStatus::Ok || std::isnan(v)) return std::nullopt;
-    return v;
-}
-
 }  // namespace
 
 std::string lock_file_name(const std::string& folder) { return folder + ".quelvo.lock"; }
 
 long long lock_offset(const std::string& name) {
-    // FNV-1a, folded to 31 bits: offsets that every NFS lock protocol carries.
+    // 64-bit FNV-1a, masked to the positive range of the lock call's offsets
+    // (63 bits on Linux): two names sharing a byte is then as unlikely as it
+    // can be made. A file system that refuses such an offset leaves the
+    // folder unlocked, with a warning (lock_run_files).
     unsigned long long h = 1469598103934665603ULL;
     for (const unsigned char c : name) {
         h ^= c;
         h *= 1099511628211ULL;
     }
-    return static_cast<long long>((h ^ (h >> 31)) & 0x7ffffffeULL);
+    return static_cast<long long>(h & static_cast<unsigned long long>(std::numeric_limits<off_t>::max()));
 }
+
+void set_lock_call(LockCall call) { lock_call() = call ? call : system_lock_call; }
 
 FolderLocks::Result FolderLocks::take(const std::string& folder, const std::string& name, std::string* why) {
     const std::string path = lock_file_name(folder);
@@ -165,66 +169,178 @@ void FolderLocks::release() {
     held_.clear();
 }
 
-std::optional<bool> main_logical(const Run& run, const std::string& name, bool absent) {
-    std::optional<bool> flag;
-    auto take = [&flag](std::string_view text) {
-        const auto v = list_value(text);
-        flag = v ? std::round(*v) != 0.0f : true;
-    };
-    try {
-        TextFile f = TextFile::open(par_file_name(run));
-        if (modname::search_key_in_file(f, "MAIN"))
-            read_keyed_section(
-                f,
-                [&](const std::string& key, std::string_view value) {
-                    if (key != name) return false;
-                    take(value);
-                    return true;
-                },
-                [](const std::string&) {});
-    } catch (const IoError&) {
-        return std::nullopt;
+namespace {
+
+// A MAIN key as the parameters will take it: from the MAIN section, then the
+// overrides in command-line order (the last value given counts).
+struct MainKey {
+    bool given = false;     // a value in the section or an override
+    bool readable = true;   // every text given for it is a number (else the run stops on it)
+    float value = 0.0f;     // the last value given
+};
+
+// The free-format value of a text as the parameters read it: a null value
+// (blank, or a separator alone) gives nothing; a text that is not a finite
+// number clears readable.
+void take_value(MainKey& k, std::string_view text, bool null_is_bad) {
+    float probe0 = 0.0f, probe1 = 1.0f;
+    const fio::ListResult r = fio::list_read_string(text, {&probe0});
+    if (r.status == fio::ReadStatus::Error) {
+        k.readable = false;
+        return;
     }
-    for (const std::string& o : run.modname.opt) {
-        if (trim_right(o.substr(0, std::min<std::size_t>(o.size(), 10))) != name) continue;
-        const std::string rest = o.size() > 10 ? o.substr(10) : std::string();
-        take(rest.substr(0, std::min<std::size_t>(rest.size(), 20)));
+    if (r.status == fio::ReadStatus::Ok) fio::list_read_string(text, {&probe1});
+    if (r.status != fio::ReadStatus::Ok || (probe0 == 0.0f && probe1 == 1.0f)) {
+        if (null_is_bad) k.readable = false;
+        return;
     }
-    return flag.value_or(absent);
+    if (!std::isfinite(probe0)) {
+        k.readable = false;
+        return;
+    }
+    k.given = true;
+    k.value = probe0;
 }
 
-bool run_writes_pan_files(const Run& run) { return main_logical(run, "hiiflag").value_or(false); }
-
-bool run_writes_lvg_file(const Run& run) {
-    // The section is read with the clouds' dust emission (emiflag); z_lvg as
-    // the section's reader takes it: the grid runs for z_lvg > 0, and a z_lvg
-    // of 0 ends the reading.
-    if (!main_logical(run, "emiflag").value_or(false)) return false;
-    bool writes = false;
+// The MAIN keys that tell what a run will write, read only from its par file
+// and overrides; nothing when the par file or its MAIN section cannot be read
+// (the run stops on it before writing a file of its own). The look-ahead
+// claims no line of the section (its callback answers false), so that no line
+// goes through the checks of the section's own reader: the parameters say
+// what is wrong with a line, and the look-ahead never stops a run.
+std::optional<std::map<std::string, MainKey>> main_keys(
+    const Run& run, std::initializer_list<const char*> names = {"istarfo", "mmolfraz", "gastmp", "igastmp",
+                                                                "hiiflag", "emiflag", "annflag"}) {
+    std::map<std::string, MainKey> keys;
+    for (const char* n : names) keys[n];
     try {
         TextFile f = TextFile::open(par_file_name(run));
-        if (!modname::search_key_in_file(f, "LVG")) return false;
-        bool off = false;
+        if (!modname::search_key_in_file(f, "MAIN")) return std::nullopt;
         read_keyed_section(
             f,
             [&](const std::string& key, std::string_view value) {
-                if (off || key != "z_lvg") return true;
-                const auto v = fio::read_real4_field(value, 6);
-                if (!v) {
-                    writes = true;  // the reader will say what is wrong
-                } else if (*v == 0.0f) {
-                    off = true;
-                    writes = false;
-                } else {
-                    writes = !(*v <= 0.0f);
-                }
-                return true;
+                const auto it = keys.find(key);
+                if (it != keys.end()) take_value(it->second, value, false);
+                return false;
             },
             [](const std::string&) {});
     } catch (const IoError&) {
+        return std::nullopt;
+    } catch (const Stop&) {
+        for (auto& [name, k] : keys) k.readable = false;  // cannot tell
+    }
+    for (const std::string& o : run.modname.opt) {
+        const auto it = keys.find(trim_right(o.substr(0, std::min<std::size_t>(o.size(), 10))));
+        if (it == keys.end()) continue;
+        const std::string rest = o.size() > 10 ? o.substr(10) : std::string();
+        take_value(it->second, rest.substr(0, std::min<std::size_t>(rest.size(), 20)), true);
+    }
+    return keys;
+}
+
+// A logical key as the parameters convert it (the value rounded is not 0);
+// true when it cannot be told.
+bool logical(const MainKey& k) { return !k.readable || !k.given || std::round(k.value) != 0.0f; }
+
+// An integer key as the parameters convert it (truncated toward zero); nothing
+// when it cannot be told. dflt is the value of an optional key left out.
+std::optional<int> integer(const MainKey& k, std::optional<int> dflt = std::nullopt) {
+    if (!k.readable) return std::nullopt;
+    if (!k.given) return dflt;
+    if (!(std::fabs(k.value) < 2147483648.0f)) return std::nullopt;
+    return static_cast<int>(k.value);
+}
+
+// Whether the cloud model may treat molecular gas (its HII regions write the
+// pan files, its CO lines the lvg file). The clouds' gas is mmolfraz times the
+// gas fraction: none for mmolfraz 0, nor for a negative one (no gas) unless the
+// gas fraction itself is negative, of which the par file tells only through
+// gastmp (the history files are not looked at). The tav model (istarfo 4) may
+// raise mmolfraz (too much cirrus), istarfo 5 ends the run in its history
+// reader; a value the driver refuses stops the run before any of them.
+bool clouds_may_run(const std::map<std::string, MainKey>& m) {
+    const std::optional<int> istarfo = integer(m.at("istarfo"));
+    if (istarfo == 5) return false;
+    const MainKey& frac = m.at("mmolfraz");
+    if (!frac.readable || !frac.given || frac.value > 0.0f) return true;
+    if (istarfo != 0 && istarfo != 1 && istarfo != 6 && istarfo != 7) return true;
+    if (frac.value == 0.0f) return false;
+    if (istarfo == 0) {
+        const std::optional<int> igastmp = integer(m.at("igastmp"));
+        const MainKey& gastmp = m.at("gastmp");
+        if (!igastmp) return true;
+        if (*igastmp == 1 && (!gastmp.readable || !gastmp.given || gastmp.value < 0.0f)) return true;
+    }
+    return false;
+}
+
+// Thrown by the LVG look-ahead at a z_lvg of 0: the section's reader stops
+// reading there.
+struct LvgOff {};
+
+// Whether the LVG section asks for the CO-line grid: z_lvg as its reader takes
+// it (F10.6), the grid running for z_lvg > 0 and a z_lvg of 0 ending the
+// reading; true when it cannot be told.
+bool lvg_section_asks_for_grid(const Run& run) {
+    bool asks = false;
+    try {
+        TextFile f = TextFile::open(par_file_name(run));
+        if (!modname::search_key_in_file(f, "LVG")) return false;
+        read_keyed_section(
+            f,
+            [&](const std::string& key, std::string_view value) {
+                // No line is claimed (see main_keys).
+                if (key != "z_lvg") return false;
+                const auto v = fio::read_real4_field(value, 6);
+                if (v && *v == 0.0f) throw LvgOff{};
+                asks = !v || !(*v <= 0.0f);  // a bad value: the reader will say what is wrong
+                return false;
+            },
+            [](const std::string&) {});
+    } catch (const LvgOff&) {
+        return false;
+    } catch (const Stop&) {
+        return true;  // cannot tell
+    } catch (const IoError&) {
         return false;
     }
-    return writes;
+    return asks;
+}
+
+}  // namespace
+
+std::optional<bool> main_logical(const Run& run, const std::string& name, bool absent) {
+    const auto m = main_keys(run, {name.c_str()});
+    if (!m) return std::nullopt;
+    const MainKey& k = m->at(name);
+    if (k.readable && !k.given) return absent;
+    return logical(k);
+}
+
+bool run_writes_pan_files(const Run& run) {
+    const auto m = main_keys(run);
+    if (!m) return false;
+    // The HII regions of the clouds (hiiflag).
+    return logical(m->at("hiiflag")) && clouds_may_run(*m);
+}
+
+bool run_writes_lvg_file(const Run& run) {
+    const auto m = main_keys(run);
+    if (!m) return false;
+    // The CO lines follow the clouds' dust emission (emiflag) by the dust
+    // solver, whose temperatures they take: with the cloud emulator (annflag 1
+    // or 3) the grid does not run.
+    if (!logical(m->at("emiflag")) || !clouds_may_run(*m)) return false;
+    const std::optional<int> ann = integer(m->at("annflag"), 0);
+    if (ann == 1 || ann == 3) return false;
+    return lvg_section_asks_for_grid(run);
+}
+
+bool run_writes_history_exports(const Run& run) {
+    const auto m = main_keys(run);
+    if (!m) return false;
+    const MainKey& k = m->at("istarfo");
+    return !k.readable || !k.given || integer(k) == 5;
 }
 
 FolderLocks lock_run_files(const Run& run) {
@@ -240,6 +356,8 @@ FolderLocks lock_run_files(const Run& run) {
     const auto [mfolder, mbase] = split_folder(model);
     if (run_writes_pan_files(run)) wants.push_back({mfolder, "pan " + mbase, model + ".pan"});
     if (run_writes_lvg_file(run)) wants.push_back({mfolder, "lvg " + mbase, model + ".lvg"});
+    if (run_writes_history_exports(run))
+        wants.push_back({mfolder, "history " + mbase, model + ".sft"});
 
     FolderLocks locks;
     for (const Want& w : wants) {
@@ -250,15 +368,24 @@ FolderLocks lock_run_files(const Run& run) {
             case FolderLocks::Result::Busy: {
                 locks.release();
                 const bool result = w.key.rfind("result ", 0) == 0;
+                const bool pan = w.key.rfind("pan ", 0) == 0;
                 std::string what = w.file;
                 if (result)
                     what += " (and the result files " + upto_blank(run.modname.name_res) + ".*)";
-                else if (w.key.rfind("pan ", 0) == 0)
+                else if (pan)
                     what += " (or " + model + "_<set>.pan)";
+                else if (w.key.rfind("history ", 0) == 0)
+                    what += ", " + model + ".sfd and " + model + ".sfb";
+                // The files named after the model are the model's, whatever
+                // the result name: another model name is the way out (for the
+                // pan files, also leaving out the HII regions).
+                std::string todo = "this run stops and writes nothing (give it its own nameres)";
+                if (!result)
+                    todo = std::string("this run stops and writes nothing (") + (pan ? "give it hiiflag=0, or " : "") +
+                           "run a copy of its par file under another model name)";
                 throw Stop(std::vector<std::string>{
                     fio::list_line({"ERROR: another run in this folder is writing " + what}),
-                    fio::list_line({result ? "this run stops and writes nothing (give it its own nameres)"
-                                           : "this run stops and writes nothing"})});
+                    fio::list_line({todo})});
             }
             case FolderLocks::Result::Unavailable:
                 // Without locks the run goes on as runs did before them.

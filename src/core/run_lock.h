@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+struct flock;
+
 namespace qv {
 
 struct Run;
@@ -59,6 +61,12 @@ private:
 std::string lock_file_name(const std::string& folder);
 long long lock_offset(const std::string& name);
 
+// The call that sets and clears the locks (fcntl with F_SETLK); tests put in
+// one that fails as a file system refusing an offset would. nullptr restores
+// fcntl.
+using LockCall = int (*)(int fd, int cmd, struct flock* fl);
+void set_lock_call(LockCall call);
+
 // A logical MAIN key as the parameters will take it (the value rounded is not
 // 0), from the MAIN section and then the overrides, read before the run reads
 // them: true when the value cannot be read (the run stops on it before writing
@@ -68,16 +76,19 @@ std::optional<bool> main_logical(const Run& run, const std::string& name, bool a
 
 // What a run will write besides its result files, as far as its par file and
 // overrides tell before the run starts (read only; when they cannot tell, the
-// answer is yes).
+// answer is yes): the pan files of the clouds' HII regions, the lvg file of
+// their CO lines, and the history export files of istarfo 5 (.sft, .sfd, .sfb).
 bool run_writes_pan_files(const Run& run);
 bool run_writes_lvg_file(const Run& run);
+bool run_writes_history_exports(const Run& run);
 
 // Takes the locks of the files the run will write: its result name (the run
 // log, the spectra and PAH files) and, when the run will write them, its
-// model's pan files and lvg file. Another live run holding one of them stops
-// this run (Stop naming the file) before it has written anything, with none of
-// its locks kept. A folder where no lock can be had is warned about on
-// standard error and the run goes on.
+// model's pan files, lvg file and history export files. Another live run
+// holding one of them stops this run (Stop naming the file) before it has
+// written anything, with none of its locks kept. A folder where no lock can be
+// had (the lock file cannot be opened, or its file system refuses the lock or
+// its offset) is warned about on standard error and the run goes on.
 FolderLocks lock_run_files(const Run& run);
 
 }  // namespace qv

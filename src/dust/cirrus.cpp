@@ -138,12 +138,16 @@ void read_directions(Run& run, TextFile& f) {
     }
 }
 
+float diffuse_gas_mass(const Run& run, float fgas) {
+    const float f = run.glopalla.mmolfraz;
+    return f >= 0.0f ? (1.0f - f) * fgas * run.remind.primordial_mass * run.mix.hsug : 0.0f;
+}
+
 void masses(Run& run, float fgas) {
     CirrusRun& cr = run.cirrus;
-    const CloudSetup& gp = run.glopalla;
     const GrainMix& mx = run.mix;
     const RunParameters& p = run.parametri;
-    cr.Mdiff = gp.mmolfraz >= 0.0f ? (1.0f - gp.mmolfraz) * fgas * run.remind.primordial_mass * mx.hsug : 0.0f;
+    cr.Mdiff = diffuse_gas_mass(run, fgas);
     run.con.line(fio::list_line({"Mdiff/12=", cr.Mdiff / mx.hsug}));
     cr.Mdust = cr.Mdiff * mx.dsug * 1e12f;
     runlog_append(run, {fio::list_line({"Mdust = ", cr.Mdust}),

@@ -24,6 +24,9 @@ void allocate_cirrus_record(Run& run);
 // The inclinations (0 to 90 degrees) and, for the disks with the emulator,
 // the emulator's five directions, sorted.
 void read_directions(Run& run, TextFile& f);
+// The diffuse gas mass Mdiff [1e12 solar masses]: the gas outside the clouds
+// (none for a negative mmolfraz).
+float diffuse_gas_mass(const Run& run, float fgas);
 // The diffuse gas and dust masses, "Mdiff/12=" and the first run-log lines.
 void masses(Run& run, float fgas);
 

@@ -7,6 +7,7 @@
 
 #include "core/run.h"
 #include "core/stop.h"
+#include "dust/cirrus.h"
 #include "emulator/sed_emulator.h"
 #include "io/format.h"
 #include "numerics/search.h"
@@ -18,7 +19,19 @@ namespace {
 constexpr std::array<int, 2> kArchMc = {2, 20};
 constexpr float kTiny = 1.1754944e-37f;  // keeps the logarithm of a zero finite
 
+bool has_cirrus_network(int igeo) { return igeo == 1 || igeo == 2 || igeo == -1; }
+
 }  // namespace
+
+bool emulator_branch_runs(const Run& run, float mdiff) { return mdiff != 0.0f && run.parametri.annflag >= 2; }
+
+void check_emulator_geometry(const Run& run, float fgas) {
+    const RunParameters& p = run.parametri;
+    if (!emulator_branch_runs(run, diffuse_gas_mass(run, fgas)) || has_cirrus_network(p.igeo)) return;
+    throw Stop(fio::list_line({"ERROR: annflag=" + std::to_string(p.annflag) +
+                               " (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus network: igeo=" +
+                               std::to_string(p.igeo)}));
+}
 
 std::vector<float> emulator_inputs(Run& run) {
     CirrusRun& cr = run.cirrus;

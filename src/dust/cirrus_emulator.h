@@ -10,6 +10,16 @@ struct Run;
 
 namespace cirrus {
 
+// Whether the branch runs: annflag 2 or 3, and a galaxy with diffuse gas (a
+// diffuse gas mass mdiff that is not 0).
+bool emulator_branch_runs(const Run& run, float mdiff);
+
+// Stops a run whose branch will run in a geometry that no cirrus network
+// covers (igeo 0, 3, 4 or 5): such a run would end with no cirrus emission at
+// all. Called once the dust preparation has fixed the molecular fraction, so
+// that the stop comes before the clouds' solves and the cirrus grid.
+void check_emulator_geometry(const Run& run, float fgas);
+
 // The emulator's inputs for the model's geometry, into the kept vectors of
 // run.cirrus (ann_x_spheroid for igeo 1, ann_x_disk for igeo -1 and 2; the
 // first two, the cloud network's, stay 0). Returns the vector passed to the

@@ -205,7 +205,7 @@ void energies(Run& run) {
         cr.E2MC_E(d) = trapezoid(ws, cr.LUMMC_E.col(d), nlf);
     }
     // With the emulator the cirrus emission comes from its network.
-    if (cr.Mdiff != 0.0f && run.parametri.annflag >= 2) emulator_branch(run);
+    if (emulator_branch_runs(run, cr.Mdiff)) emulator_branch(run);
     cr.Ecir = trapezoid(ws, cr.ETOT.data(), nlf);
 
     cr.imin = 1;

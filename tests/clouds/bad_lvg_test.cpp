@@ -109,6 +109,38 @@ TEST(BadLvgSection, StopsWhenReadNamingTheKey) {
     }
 }
 
+// The grid's checks belong to the grid, which takes the dust solver's
+// temperatures: with the clouds' emulator (annflag 1 or 3) it does not run, and
+// a section that it would refuse (400 models, a temperature multiple of 0) lets
+// the run end normally, with finite spectra and no lvg file. With the solver
+// the same section stops the run when it is read (the table above).
+TEST(BadLvgSection, NotCheckedWhereTheGridDoesNotRun) {
+    test::TempDir dir;
+    const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+    std::string par = test::with_main_key(test::read_text("m1.par"), "emiflag", "1");
+    par = with_lvg_key(with_lvg_key(par, "fini_vg", "100.0"), "inic_tk", "0.0");
+    test::write_text("m1.par", par);
+    // A spheroid of 8 radial cells keeps the cirrus of annflag 1 short.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"annflag=1", "igeo=1", "ndr=8"},
+                                                 std::vector<std::string>{"annflag=3"}}) {
+        SCOPED_TRACE(args.front());
+        std::vector<std::string> a = {argv0, "m1"};
+        a.insert(a.end(), args.begin(), args.end());
+        test::CapturedConsole cc("", false);
+        EXPECT_EQ(run_main(cc, a), 0) << cc.out.str() << cc.err.str();
+        const std::string out = cc.out.str();
+        EXPECT_EQ(out.find("FATAL"), std::string::npos) << out;
+        EXPECT_EQ(out.find("k_control"), std::string::npos) << out;
+        const std::vector<std::string> files = folder_files();
+        EXPECT_FALSE(has_file_ending(files, ".lvg"));
+        EXPECT_FALSE(test::spectrum_rows("m1.spe").empty());
+        const auto log = test::read_lines("m1.out");
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back().rfind(" used cpu time =", 0), 0u);
+        std::filesystem::remove("m1.spe");
+    }
+}
+
 // A value written next to its key in the LVG section is an unknown key: its
 // warning is followed by the fixed-column rule. (A value that is not finite
 // ends the run once the section is read.)

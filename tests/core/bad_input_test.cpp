@@ -163,7 +163,8 @@ const BadInput kCases[] = {
     {"nameintrho of blanks", same, {"nameintrho= "}, 1,
      {" Invalid argument in command line: nameintrho= needs a name"}, false},
 
-    // The emulator's requirements, said when MAIN is read.
+    // The cirrus emulator's geometries, said once the dust is prepared and the
+    // galaxy is known to have diffuse gas, before the clouds' solves.
     {"cirrus emulator with igeo 0", same, {"annflag=2", "igeo=0"}, 1,
      {" ERROR: annflag=2 (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus network: igeo=0"},
      true},
@@ -241,6 +242,34 @@ TEST(BadInputNames, CommentInsideMainValueFieldsRunsAsWithout) {
     test::CapturedConsole cc;
     ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
     for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(test::read_text(outputs[k]), want[k]) << outputs[k];
+}
+
+// Checks of stages that do not run: the cirrus emulator's branch needs a
+// galaxy with diffuse gas, so that a geometry without a cirrus network is no
+// fault of a galaxy without it (no gas, or all of it in clouds). Such runs end
+// normally with finite spectra, as they do without annflag.
+TEST(BadInputStages, CirrusEmulatorGeometryOfAGalaxyWithoutDiffuseGas) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"annflag=2", "igeo=0", "mmolfraz=-1"},
+        {"annflag=3", "igeo=4", "mmolfraz=1"},
+    };
+    for (const auto& extra : cases) {
+        SCOPED_TRACE(extra[0] + " " + extra[1] + " " + extra[2]);
+        test::TempDir dir;
+        const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+        std::vector<std::string> args = {argv0, "m1"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        test::CapturedConsole cc;
+        EXPECT_EQ(run_main(cc, args), 0) << cc.out.str() << cc.err.str();
+        EXPECT_EQ(cc.out.str().find("ERROR"), std::string::npos) << cc.out.str();
+        for (const std::string& suffix : test::kExampleSuffixes) {
+            const auto rows = test::spectrum_rows("m1." + suffix);
+            EXPECT_FALSE(rows.empty()) << suffix;
+        }
+        const auto log = test::read_lines("m1.out");
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back().rfind(" used cpu time =", 0), 0u);
+    }
 }
 
 // An option where the model name belongs gives the usage lines and writes no

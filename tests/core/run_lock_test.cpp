@@ -2,15 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "core/quelvo.h"
@@ -120,12 +124,69 @@ TEST(FolderLocks, AKilledHolderLeavesNothingToClear) {
 TEST(FolderLocks, NamesHaveDistinctBytes) {
     EXPECT_NE(lock_offset("result example"), lock_offset("pan example"));
     EXPECT_NE(lock_offset("pan example"), lock_offset("lvg example"));
+    EXPECT_NE(lock_offset("lvg example"), lock_offset("history example"));
     EXPECT_NE(lock_offset("result r1"), lock_offset("result r2"));
+    // Two names that shared a byte of a 31-bit range.
+    EXPECT_NE(lock_offset("result g8162"), lock_offset("result g27827"));
     EXPECT_EQ(lock_offset("result r1"), lock_offset("result r1"));
-    EXPECT_GE(lock_offset("x"), 0);
-    EXPECT_LT(lock_offset("x"), 1LL << 31);
+    // The offsets take the whole positive range of the lock call.
+    for (const char* n : {"x", "result g8162", "result g27827", "pan example"}) EXPECT_GE(lock_offset(n), 0) << n;
+    EXPECT_GT(std::max({lock_offset("result g8162"), lock_offset("result g27827"), lock_offset("pan example")}),
+              1LL << 40);
     EXPECT_EQ(lock_file_name(""), ".quelvo.lock");
     EXPECT_EQ(lock_file_name("out/"), "out/.quelvo.lock");
+}
+
+// g8162 and g27827 hold their locks side by side: two holders in this process,
+// and a holder in another process.
+TEST(FolderLocks, NamesOnceSharingAByteLockSideBySide) {
+    test::TempDir dir;
+    FolderLocks a, b;
+    EXPECT_EQ(a.take("", "result g8162"), Result::Taken);
+    EXPECT_EQ(b.take("", "result g27827"), Result::Taken);
+    EXPECT_EQ(b.take("", "result g8162"), Result::Busy);
+    a.release();
+    b.release();
+    OtherProcess other("result g8162");
+    ASSERT_TRUE(other.holding());
+    FolderLocks c;
+    EXPECT_EQ(c.take("", "result g27827"), Result::Taken);
+    EXPECT_EQ(c.take("", "result g8162"), Result::Busy);
+}
+
+// A lock call that fails as a file system refusing the offset would (EINVAL,
+// EOVERFLOW): the lock is unavailable, with the system's reason.
+int refuse_invalid(int, int, struct flock*) {
+    errno = EINVAL;
+    return -1;
+}
+int refuse_overflow(int, int, struct flock*) {
+    errno = EOVERFLOW;
+    return -1;
+}
+
+struct RefusedOffsets {
+    explicit RefusedOffsets(LockCall call) { set_lock_call(call); }
+    ~RefusedOffsets() { set_lock_call(nullptr); }
+};
+
+TEST(FolderLocks, ARefusedOffsetMakesTheLockUnavailable) {
+    test::TempDir dir;
+    for (const auto& [call, reason] : {std::pair<LockCall, std::string>{refuse_invalid, std::strerror(EINVAL)},
+                                       {refuse_overflow, std::strerror(EOVERFLOW)}}) {
+        SCOPED_TRACE(reason);
+        std::string why;
+        {
+            const RefusedOffsets refused(call);
+            FolderLocks l;
+            EXPECT_EQ(l.take("", "result r1", &why), Result::Unavailable);
+            EXPECT_EQ(why, reason);
+            EXPECT_EQ(l.size(), 0u);
+        }
+        // Nothing is left held: the system's call takes the lock again.
+        FolderLocks l;
+        EXPECT_EQ(l.take("", "result r1"), Result::Taken);
+    }
 }
 
 // The example model as m1 in a fresh folder.
@@ -154,7 +215,7 @@ TEST_F(RunLocks, PanAndLvgLocksFollowWhatTheRunWrites) {
         const char* what;
         std::string par;
         std::vector<std::string> opts;
-        bool pan, lvg;
+        bool pan, lvg, exports = false;
     };
     const std::string emi = test::with_main_key(par, "emiflag", "1");
     const std::vector<Case> cases = {
@@ -167,6 +228,40 @@ TEST_F(RunLocks, PanAndLvgLocksFollowWhatTheRunWrites) {
         {"emiflag 0 on the command line", emi, {"emiflag   0"}, true, false},
         {"z_lvg 0", test::with_main_key(lvg_off, "emiflag", "1"), {}, true, false},
         {"no LVG section", test::with_main_key(no_lvg, "emiflag", "1"), {}, true, false},
+        // No molecular gas: the cloud model writes neither.
+        {"mmolfraz -1 (no gas)", emi, {"mmolfraz  -1"}, false, false},
+        {"mmolfraz -1 in the par file", test::with_main_key(emi, "mmolfraz", "-1.0"), {}, false, false},
+        {"mmolfraz 0", emi, {"mmolfraz  0"}, false, false},
+        {"mmolfraz 1 (all the gas in clouds)", emi, {"mmolfraz  1"}, true, true},
+        {"mmolfraz 5 (set by the star-formation rate)", emi, {"mmolfraz  5"}, true, true},
+        {"mmolfraz -1 with a negative gastmp in use", emi, {"mmolfraz  -1", "igastmp   1", "gastmp    -0.1"}, true,
+         true},
+        {"mmolfraz -1 with gastmp not in use", emi, {"mmolfraz  -1", "gastmp    -0.1"}, false, false},
+        {"mmolfraz 0 for the tav model, which may raise it", emi, {"mmolfraz  0", "istarfo   4"}, true, true},
+        {"mmolfraz -1 then 0.5", emi, {"mmolfraz  -1", "mmolfraz  0.5"}, true, true},
+        {"mmolfraz unreadable", emi, {"mmolfraz  x"}, true, true},
+        // The cloud emulator leaves the CO lines without the solver's temperatures.
+        {"annflag 1", emi, {"annflag   1"}, true, false},
+        {"annflag 3", emi, {"annflag   3"}, true, false},
+        {"annflag 2", emi, {"annflag   2"}, true, true},
+        {"annflag 1.9 (truncated to 1)", emi, {"annflag   1.9"}, true, false},
+        {"annflag 1 in the par file", [&] {
+             std::string p = emi;
+             return p.insert(p.find("MAIN\n") + 5, "annflag   1\n");
+         }(),
+         {}, true, false},
+        // istarfo 5 writes its history and ends the run.
+        {"istarfo 5", emi, {"istarfo   5"}, false, false, true},
+        {"istarfo 5.5 (truncated to 5)", emi, {"istarfo   5.5"}, false, false, true},
+        // A MAIN value followed by a comment that crosses column 20 is not the
+        // look-ahead's business.
+        {"a comment past column 20", [&] {
+             std::string p = emi;
+             const std::size_t at = p.find("\nhiiflag   1");
+             p.replace(at + 1, std::string("hiiflag   1           ").size(), "hiiflag   1 HII regions");
+             return p;
+         }(),
+         {}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -178,13 +273,64 @@ TEST_F(RunLocks, PanAndLvgLocksFollowWhatTheRunWrites) {
         run.modname.nopt = static_cast<int>(c.opts.size());
         EXPECT_EQ(run_writes_pan_files(run), c.pan);
         EXPECT_EQ(run_writes_lvg_file(run), c.lvg);
+        EXPECT_EQ(run_writes_history_exports(run), c.exports);
+        EXPECT_EQ(cc.out.str(), "");
     }
     test::CapturedConsole cc;
     qv::Run run(cc.con);
     run.modname.name = "nosuchmodel";  // no par file: the run stops before writing either
     EXPECT_FALSE(run_writes_pan_files(run));
     EXPECT_FALSE(run_writes_lvg_file(run));
+    EXPECT_FALSE(run_writes_history_exports(run));
     EXPECT_FALSE(fs::exists("nosuchmodel.par"));
+}
+
+// The par file with its LVG section (the last one) moved in front of the
+// section key before, and z_lvg set.
+std::string lvg_moved(const std::string& par, const std::string& before, const std::string& z) {
+    const std::size_t lvg = par.find("\nLVG\n");
+    std::string section = par.substr(lvg + 1);
+    std::string rest = par.substr(0, lvg + 1);
+    const std::size_t at = section.find("\nz_lvg     ");
+    section.replace(at + 11, 10, (z + "          ").substr(0, 10));
+    if (section.back() != '\n') section += '\n';
+    return rest.insert(rest.find("\n" + before + "\n") + 1, section + "\n");
+}
+
+// The LVG section stands before another: the look-ahead stops at the next
+// section key (and at a z_lvg of 0), so that the lines of that section, whose
+// values may run past column 20, neither stop nor refuse the run.
+TEST_F(RunLocks, LvgLookAheadEndsAtTheNextSectionKey) {
+    const std::string emi = test::with_main_key(par, "emiflag", "1");
+    for (const char* before : {"SSP", "MC_LINE"}) {
+        for (const auto& [z, writes] : {std::pair<std::string, bool>{"0.001", true}, {"0.0", false}, {"0", false}}) {
+            SCOPED_TRACE(std::string("in front of ") + before + ", z_lvg " + z);
+            set_par(lvg_moved(emi, before, z));
+            {
+                test::CapturedConsole cc;
+                qv::Run run(cc.con);
+                run.modname.name = "m1";
+                EXPECT_EQ(run_writes_lvg_file(run), writes);
+                EXPECT_TRUE(run_writes_pan_files(run));
+            }
+            // Another run holding every other file of the model's: this one is
+            // refused only for the lvg file it writes.
+            FolderLocks other;
+            ASSERT_EQ(other.take("", "lvg m1"), Result::Taken);
+            test::CapturedConsole cc;
+            EXPECT_EQ(run_main(cc, {argv0, "m1", "nameres=r2", "hiiflag=0", "istarfo=3"}), 1);
+            const std::string out = cc.out.str();
+            EXPECT_EQ(out.find("runs past column 20"), std::string::npos) << out;
+            if (writes) {
+                EXPECT_NE(out.find(" ERROR: another run in this folder is writing m1.lvg"), std::string::npos) << out;
+            } else {
+                EXPECT_EQ(out.find("another run"), std::string::npos) << out;
+                EXPECT_NE(out.find("istarfo=           3  not valid. stop."), std::string::npos) << out;
+            }
+            std::error_code ec;
+            fs::remove("r2.out", ec);
+        }
+    }
 }
 
 // A run whose files another holder is writing stops at its start, naming the
@@ -197,18 +343,47 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
         const char* held;
         std::vector<std::string> args;
         std::string message;  // empty: the run goes on
+        std::string then;     // the line after the message
+        // The last argument, which ends a run that goes on, and what it says
+        // then (on standard output or standard error, with the exit status).
+        std::string end = "istarfo=3";
+        std::string ends = "istarfo=           3  not valid. stop.";
+        int status = 1;
     };
+    // A galaxy's gas is known only for the histories (istarfo 0): its runs end
+    // on a galaxy age to be read from a missing age.par.
+    const std::string no_age = "tgal=-1";
+    const std::string age_missing = "age.par";
+    const std::string model_named =
+        " this run stops and writes nothing (run a copy of its par file under another model name)";
     const std::vector<Case> cases = {
         {"its result name", "result r1", {"nameres=r1"},
-         " ERROR: another run in this folder is writing r1.out (and the result files r1.*)"},
+         " ERROR: another run in this folder is writing r1.out (and the result files r1.*)",
+         " this run stops and writes nothing (give it its own nameres)"},
         {"its model's result name", "result m1", {},
-         " ERROR: another run in this folder is writing m1.out (and the result files m1.*)"},
+         " ERROR: another run in this folder is writing m1.out (and the result files m1.*)",
+         " this run stops and writes nothing (give it its own nameres)"},
         {"its model's pan files", "pan m1", {"nameres=r2"},
-         " ERROR: another run in this folder is writing m1.pan (or m1_<set>.pan)"},
-        {"its model's lvg file", "lvg m1", {"nameres=r2"}, " ERROR: another run in this folder is writing m1.lvg"},
-        {"pan files it does not write", "pan m1", {"nameres=r2", "hiiflag=0"}, ""},
-        {"an lvg file it does not write", "lvg m1", {"nameres=r2", "emiflag=0"}, ""},
-        {"another result name", "result r1", {"nameres=r2"}, ""},
+         " ERROR: another run in this folder is writing m1.pan (or m1_<set>.pan)",
+         " this run stops and writes nothing (give it hiiflag=0, or run a copy of its par file under another model "
+         "name)"},
+        {"its model's lvg file", "lvg m1", {"nameres=r2"}, " ERROR: another run in this folder is writing m1.lvg",
+         model_named},
+        {"its model's history export files", "history m1", {"nameres=r2"},
+         " ERROR: another run in this folder is writing m1.sft, m1.sfd and m1.sfb", model_named, "istarfo=5"},
+        {"pan files it does not write", "pan m1", {"nameres=r2", "hiiflag=0"}, "", ""},
+        {"an lvg file it does not write", "lvg m1", {"nameres=r2", "emiflag=0"}, "", ""},
+        {"pan files of a run without gas", "pan m1", {"nameres=r2", "mmolfraz=-1"}, "", "", no_age, age_missing, 2},
+        {"an lvg file of a run without gas", "lvg m1", {"nameres=r2", "mmolfraz=-1"}, "", "", no_age, age_missing, 2},
+        {"the same with its gas", "lvg m1", {"nameres=r2"}, " ERROR: another run in this folder is writing m1.lvg",
+         model_named, no_age},
+        {"an lvg file of the cloud emulator", "lvg m1", {"nameres=r2", "annflag=1"}, "", ""},
+        {"history files it does not write", "history m1", {"nameres=r2"}, "", ""},
+        {"history files of istarfo 4.9 (truncated to 4)", "history m1", {"nameres=r2"}, "", "", "istarfo=4.9",
+         " FATAL ERROR - missing parameter(s) in file m1.par:"},
+        {"another result name", "result r1", {"nameres=r2"}, "", ""},
+        // Names that shared a byte of a narrower lock range.
+        {"a result name once sharing its byte", "result g8162", {"nameres=g27827"}, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -217,13 +392,13 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
         ASSERT_EQ(other.take("", c.held), Result::Taken);
         std::vector<std::string> args = {argv0, "m1"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        args.push_back("istarfo=3");
+        args.push_back(c.end);
         test::CapturedConsole cc;
         const int status = run_main(cc, args);
-        EXPECT_EQ(status, 1);
-        const std::string out = cc.out.str();
+        EXPECT_EQ(status, c.message.empty() ? c.status : 1);
+        const std::string out = cc.out.str() + cc.err.str();
         if (!c.message.empty()) {
-            EXPECT_NE(out.find(c.message + "\n this run stops and writes nothing"), std::string::npos) << out;
+            EXPECT_NE(out.find(c.message + "\n" + c.then + "\n"), std::string::npos) << out;
             std::vector<std::string> now = folder_files();
             std::erase(now, std::string(".quelvo.lock"));
             std::vector<std::string> was = before;
@@ -231,11 +406,24 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
             EXPECT_EQ(now, was);
         } else {
             EXPECT_EQ(out.find("another run"), std::string::npos) << out;
-            EXPECT_NE(out.find("istarfo=           3  not valid. stop."), std::string::npos) << out;
+            EXPECT_NE(out.find(c.ends), std::string::npos) << out;
         }
         for (const auto& f : folder_files())
             if (f.size() > 4 && f.substr(f.size() - 4) == ".out") fs::remove(f);
     }
+}
+
+// A file system that refuses the lock's offset: the run warns as for a
+// folder that cannot be locked, and goes on.
+TEST_F(RunLocks, ARefusedOffsetWarnsAndTheRunGoesOn) {
+    const RefusedOffsets refused(refuse_overflow);
+    test::CapturedConsole cc;
+    EXPECT_EQ(run_main(cc, {argv0, "m1", "istarfo=3"}), 1);
+    EXPECT_NE(cc.err.str().find("quelvo: warning: cannot lock .quelvo.lock (" + std::string(std::strerror(EOVERFLOW)) +
+                                "): runs in this folder are not kept from writing m1.out together"),
+              std::string::npos)
+        << cc.err.str();
+    EXPECT_NE(cc.out.str().find("istarfo=           3  not valid. stop."), std::string::npos) << cc.out.str();
 }
 
 // Runs made in-process one after the other in one folder each take and

@@ -216,6 +216,48 @@ TEST(CirrusEmulator, RunsWithDiffuseGasAndAnnflagTwoOrThree) {
     }
 }
 
+// The geometries without a cirrus network stop a run only where the branch
+// will run: annflag 2 or 3 and diffuse gas, the gas outside the clouds
+// ((1 - mmolfraz) x fgas, none for a negative mmolfraz).
+TEST(CirrusEmulator, GeometryCheckedWhereTheBranchWillRun) {
+    struct Case {
+        int annflag, igeo;
+        float mmolfraz, fgas;
+        bool stops;
+    };
+    const Case cases[] = {
+        {2, 0, 0.5f, 0.1f, true},   {3, 4, 0.5f, 0.1f, true},   {2, 5, 0.0f, 0.1f, true},
+        {2, 3, -0.5f, -0.1f, false},  // no gas, whatever the gas fraction
+        {2, 0, -1.0f, 0.1f, false},  {3, 0, 1.0f, 0.1f, false},  {2, 0, 0.5f, 0.0f, false},
+        {1, 0, 0.5f, 0.1f, false},   {0, 4, 0.5f, 0.1f, false},  {2, 1, 0.5f, 0.1f, false},
+        {3, 2, 0.5f, 0.1f, false},   {2, -1, 0.5f, 0.1f, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.annflag) + " " + std::to_string(c.igeo) + " " + std::to_string(c.mmolfraz) +
+                     " " + std::to_string(c.fgas));
+        test::CapturedConsole cc;
+        qv::Run run(cc.con);
+        run.parametri.annflag = c.annflag;
+        run.parametri.igeo = c.igeo;
+        run.glopalla.mmolfraz = c.mmolfraz;
+        run.remind.primordial_mass = 1.0f;
+        if (c.stops) {
+            try {
+                cirrus::check_emulator_geometry(run, c.fgas);
+                ADD_FAILURE() << "no stop";
+            } catch (const Stop& s) {
+                ASSERT_EQ(s.lines.size(), 1u);
+                EXPECT_EQ(s.lines[0], " ERROR: annflag=" + std::to_string(c.annflag) +
+                                          " (cirrus emulator) needs igeo 1, 2 or -1, the geometries with a cirrus "
+                                          "network: igeo=" +
+                                          std::to_string(c.igeo));
+            }
+        } else {
+            EXPECT_NO_THROW(cirrus::check_emulator_geometry(run, c.fgas));
+        }
+    }
+}
+
 TEST(CirrusEmulator, ASpectrumWithoutEnergyStops) {
     EmuCirrus m;
     m.loglum = {-60.0f, -60.0f, -60.0f};  // 10^-60 underflows to 0 in 4-byte reals

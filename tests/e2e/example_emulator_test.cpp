@@ -45,7 +45,8 @@ protected:
             if (e.is_regular_file() && !e.is_symlink()) fs::copy_file(e.path(), dir / "noann" / e.path().filename());
         fs::create_symlink(bin_path("quelvo"), dir / "noann" / "quelvo");
         for (const char* args : {"annflag=2 nameres=ann2", "annflag=3 nameres=ann3", "annflag=2 igeo=1 nameres=sph",
-                                 "annflag=2 igeo=0 nameres=geo0", "annflag=4 nameres=bad", "annflag=1 nameres=ann1"}) {
+                                 "annflag=2 igeo=0 nameres=geo0", "annflag=2 igeo=0 mmolfraz=-1 nameres=geo0gasfree",
+                                 "annflag=4 nameres=bad", "annflag=1 nameres=ann1"}) {
             runs.emplace_back();
             runs.back().args = args;
         }
@@ -192,16 +193,32 @@ TEST_F(ExampleEmulator, CloudEmissionKeepsEachDirectionsAttenuation) {
     }
 }
 
-// A geometry that has no cirrus network is refused when MAIN is read, before
-// any stage runs, rather than ending with no cirrus emission at all.
-TEST_F(ExampleEmulator, GeometryWithoutANetworkStopsWhenMainIsRead) {
+// A galaxy with diffuse gas in a geometry that has no cirrus network is
+// refused once the dust is prepared, before the clouds' solves, rather than
+// ending with no cirrus emission at all. Without diffuse gas the branch does
+// not run, and neither does its check: the run ends normally.
+TEST_F(ExampleEmulator, GeometryWithoutANetworkStopsBeforeTheClouds) {
     const Run& r = run("annflag=2 igeo=0 nameres=geo0");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has_line(split_lines(r.out), " ERROR: annflag=2 (cirrus emulator) needs igeo 1, 2 or -1, the geometries "
                                        "with a cirrus network: igeo=0"))
         << r.out;
     EXPECT_EQ(r.out.find("will read network"), std::string::npos);
+    EXPECT_EQ(r.out.find("scratch files"), std::string::npos) << r.out;  // no cloud solve began
     EXPECT_FALSE(fs::exists(dir / "geo0.spe"));
+
+    const Run& g = run("annflag=2 igeo=0 mmolfraz=-1 nameres=geo0gasfree");
+    ASSERT_EQ(g.status, 0) << g.out;
+    EXPECT_EQ(g.out.find("ERROR"), std::string::npos) << g.out;
+    EXPECT_EQ(g.out.find("will read network"), std::string::npos);
+    for (const std::string& s : kExampleSuffixes) {
+        const SpectrumTable t = load_spectrum((dir / ("geo0gasfree." + s)).string());
+        EXPECT_FALSE(t.rows.empty()) << s;
+        EXPECT_TRUE(t.bad.empty()) << s << ": " << (t.bad.empty() ? "" : t.bad.front());
+    }
+    const std::vector<std::string> l = log("geo0gasfree");
+    ASSERT_FALSE(l.empty());
+    EXPECT_EQ(l.back().rfind(" used cpu time =", 0), 0u);
 }
 
 TEST_F(ExampleEmulator, AnnflagOutsideItsValuesIsRefused) {
