@@ -240,15 +240,15 @@ void build_mixture(Run& run, const char* seckey, GrainSizeMix<N>& m) {
     }
 
     // Bins of grains far smaller than any real grain can give factors beyond
-    // the 4-byte reals: stopped before the check lines write them.
-    // The fractions xgra share one sum: a bin's own factors are looked at first.
-    for (int pass = 0; pass < 2; ++pass)
-        for (int k = 1; k <= 2 * N; ++k)
-            if (pass == 0 ? !std::isfinite(m.bgra(k)) || !std::isfinite(m.zeta(k)) : !std::isfinite(m.xgra(k)))
-                too_opaque(seckey,
-                           std::string("the cross-section factor of size bin ") + std::to_string(k <= N ? k : k - N) +
-                               " of the " + (k <= N ? "graphite" : "silicate") + " grains",
-                           material_keys(k <= N ? "gr" : "si"));
+    // the 4-byte reals: stopped before the check lines write them. (The
+    // fractions xgra of a mixture without grains, 0/0, are left as they are:
+    // such a run has no dust to use them.)
+    for (int k = 1; k <= 2 * N; ++k)
+        if (!std::isfinite(m.bgra(k)) || !std::isfinite(m.zeta(k)))
+            too_opaque(seckey,
+                       std::string("the cross-section factor of size bin ") + std::to_string(k <= N ? k : k - N) +
+                           " of the " + (k <= N ? "graphite" : "silicate") + " grains",
+                       material_keys(k <= N ? "gr" : "si"));
 
     // Check lines: the abundances locked in each bin, their sum and its ratio to
     // the reference abundance, per material.
