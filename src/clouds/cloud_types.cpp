@@ -64,7 +64,7 @@ std::string num(float v) {
 // depth or density (in g/cm^3, and of H2 molecules for the CO lines) would not
 // be finite. In pc (ratio false) the radius also
 // gives the solver's outer radius in cm; a ratio of outer to inner radius must
-// put the outer radius beyond the inner one as the solver needs (above 1e6 the
+// be at least the 1.01 that the solver's radial grid needs (above 1e6 the
 // solver takes it as the thickness of the shell in cm).
 void check_radius(const std::string& par, int i, float r, bool ratio, float mcloud) {
     const char* what = ratio ? "ratio of radii" : "radius (pc)";
@@ -75,7 +75,9 @@ void check_radius(const std::string& par, int i, float r, bool ratio, float mclo
                            : "must be positive");
     if (ratio) {
         if (r <= 1.0e6f && !(r >= 1.01f))
-            bad_mc_value(par, what, i, r, "must be at least 1.01: the outer radius must lie beyond the inner one");
+            bad_mc_value(par, what, i, r,
+                         "must be at least 1.01: the cloud solver's radial grid needs an outer radius of at "
+                         "least 1.01 times the inner one");
         return;
     }
     const float r2 = r * r;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -55,7 +56,11 @@ inline int end_above(const float* txys, int lo, int n, float c, float limit, boo
     return lo;
 }
 
-[[noreturn]] void stop_line(const std::string& text) { throw Stop(fio::list_line({text})); }
+std::string short_number(float v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", static_cast<double>(v));
+    return buf;
+}
 
 }  // namespace
 
@@ -216,10 +221,20 @@ void prepare_field(Run& run) {
     w.nthe = nthe;
     w.nphi = nphi;
 
+    // TXY is the diffuse mixture's cross-section per unit gas column: one
+    // beyond the 4-byte reals comes from the keys named here.
     for (int i = 1; i <= nlf; ++i)
-        if (!(cr.TXY(i) >= 0.0f) || !std::isfinite(cr.TXY(i)))
-            stop_line("ERROR: the cirrus optical depth per unit column TXY is " + fio::list_line({cr.TXY(i)}) +
-                      " at wavelength index " + std::to_string(i) + ": the radiation field cannot be computed");
+        if (!(cr.TXY(i) >= 0.0f) || !std::isfinite(cr.TXY(i))) {
+            const std::string what = std::isfinite(cr.TXY(i)) ? "is negative" : "is not a finite number";
+            const float micron = run.glopalla.ws.extent() >= i ? run.glopalla.ws(i) * 1e-4f : 0.0f;
+            throw Stop(std::vector<std::string>{
+                fio::list_line({"ERROR: the cirrus optical depth per unit column TXY " + what + " at wavelength index " +
+                                std::to_string(i) + " (" + short_number(micron) +
+                                " micron): the radiation field cannot be computed"}),
+                fio::list_line({"it is set by section MIXDIF (the size distributions, corgra, corsil, and the PAH "
+                                "abundance xx with pahflag) and by the MAIN key dsug: the diffuse dust is far too "
+                                "opaque; make xx, corgra or corsil smaller"})});
+        }
 
     // Wavelengths by descending TXY (ties in index order).
     w.perm.resize(static_cast<std::size_t>(nlf));

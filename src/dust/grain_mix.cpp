@@ -9,6 +9,7 @@
 #include "core/parfile.h"
 #include "core/run.h"
 #include "core/stop.h"
+#include "dust/grain_optics.h"
 #include "io/fields.h"
 #include "io/format.h"
 #include "io/listread.h"
@@ -112,6 +113,24 @@ struct Material {
 
 std::string key(const char* base, const Material& s) { return std::string(base) + "_" + s.sfx; }
 
+// The keys of a section that set one material's share of the cross-section
+// (sfx "gr" or "si").
+std::string material_keys(const std::string& sfx) {
+    return "amin_" + sfx + ", amax_" + sfx + ", ab_" + sfx + ", beta1_" + sfx + ", beta2_" + sfx + " and " +
+           (sfx == "gr" ? "corgra" : "corsil");
+}
+
+// A cross-section per hydrogen atom (or the normalisation it is made of) that
+// is not a finite number: what it is, and the keys to change.
+[[noreturn]] void too_opaque(const char* seckey, const std::string& what, const std::string& keys) {
+    std::string set_by = std::string(" it is set by the keys ") + keys + " of section " + seckey;
+    // The diffuse abundance factors are scaled by the dust-to-gas ratio.
+    if (std::string(seckey) == "MIXDIF") set_by += " and by the MAIN key dsug (times the gas metallicity with idz 1)";
+    throw Stop(std::vector<std::string>{
+        std::string(" FATAL ERROR - section ") + seckey + ": " + what + " is not a finite number",
+        set_by + ": the dust they give is far too opaque for the 4-byte reals"});
+}
+
 std::string num(float v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
@@ -150,6 +169,13 @@ void build_material(Run& run, const char* seckey, Material s, int n) {
                                    " in 4-byte reals");
 
     s.a = std::log10(0.008585786f * s.cor / mass) + s.offset;
+    // The normalisation enters every cross-section; one beyond the 4-byte
+    // reals is stopped before its line is written.
+    if (std::isnan(s.a) || s.a == HUGE_VALF)
+        too_opaque(seckey,
+                   std::string("the normalisation of the ") + (s.sfx[0] == 'g' ? "graphite" : "silicate") +
+                       " size distribution",
+                   material_keys(s.sfx));
     run.con.line(fio::list_line({s.label, s.a}));
 
     int n_up = n;
@@ -213,6 +239,17 @@ void build_mixture(Run& run, const char* seckey, GrainSizeMix<N>& m) {
                     (g ? m.wei_gr(i) : m.wei_si(i)) / m.mx(k);
     }
 
+    // Bins of grains far smaller than any real grain can give factors beyond
+    // the 4-byte reals: stopped before the check lines write them. (The
+    // fractions xgra of a mixture without grains, 0/0, are left as they are:
+    // such a run has no dust to use them.)
+    for (int k = 1; k <= 2 * N; ++k)
+        if (!std::isfinite(m.bgra(k)) || !std::isfinite(m.zeta(k)))
+            too_opaque(seckey,
+                       std::string("the cross-section factor of size bin ") + std::to_string(k <= N ? k : k - N) +
+                           " of the " + (k <= N ? "graphite" : "silicate") + " grains",
+                       material_keys(k <= N ? "gr" : "si"));
+
     // Check lines: the abundances locked in each bin, their sum and its ratio to
     // the reference abundance, per material.
     for (int half = 0; half < 2; ++half) {
@@ -226,6 +263,41 @@ void build_mixture(Run& run, const char* seckey, GrainSizeMix<N>& m) {
         items.emplace_back(s / (half == 0 ? 0.00048f : 3.6e-5f));
         for (const std::string& rec : fio::write_records("(8G10.4)", items)) run.con.line(rec);
     }
+}
+
+// The extinction cross-section per hydrogen atom of a built mixture, each
+// material's share and the PAH term (pah_xx, 0 where the PAH term is not
+// used), at every wavelength of the two grain tables: any that is not a finite
+// number stops the run naming the keys that set it. Between the table
+// wavelengths the efficiencies are interpolated, so these bound the rest.
+template <int N>
+void check_cross_section(Run& run, const char* seckey, const GrainSizeMix<N>& m, float pah_xx, float nc1) {
+    const float ngr = std::pow(10.0f, m.a_gr);
+    const float nsi = std::pow(10.0f, m.a_si);
+    auto check = [&](float lam) {
+        float sgr = 0.0f, ssi = 0.0f;
+        for (int k = 1; k <= N; ++k) {
+            const float a = m.agra(k);
+            sgr += ngr * m.wei_gr(k) * (q_gra_81(run, lam, a, 0) + q_gra_81(run, lam, a, 1));
+        }
+        for (int k = 1; k <= N; ++k) {
+            const float a = m.agra(N + k);
+            ssi += nsi * m.wei_si(k) * (q_sil_81(run, lam, a, 0) + q_sil_81(run, lam, a, 1));
+        }
+        const float pah = pah_xx != 0.0f ? sigma_pah_c(lam) * nc1 * 4836.0f * pah_xx : 0.0f;
+        const std::string at = " at " + num(lam) + " micron";
+        if (!std::isfinite(sgr))
+            too_opaque(seckey, "the graphite grains' cross-section per hydrogen atom" + at, material_keys("gr"));
+        if (!std::isfinite(ssi))
+            too_opaque(seckey, "the silicate grains' cross-section per hydrogen atom" + at, material_keys("si"));
+        if (!std::isfinite(pah))
+            too_opaque(seckey, "the PAH cross-section per hydrogen atom" + at, "xx and corgra");
+        if (!std::isfinite(sgr + ssi + pah))
+            too_opaque(seckey, "the cross-section per hydrogen atom" + at,
+                       material_keys("gr") + ", " + material_keys("si") + (pah_xx != 0.0f ? ", xx" : ""));
+    };
+    for (const GrainTable* t : {&q_draine::gra_table(run), &q_draine::sil_table(run)})
+        for (float lw : t->lwav) check(std::pow(10.0f, lw));
 }
 
 }  // namespace
@@ -272,6 +344,8 @@ void genmix(Run& run) {
     m.corsil = m.corsil * r;
     run.glopah.xx = run.glopah.xx * m.corgra;
     build_mixture(run, "MIXDIF", m);
+    // The cirrus adds the PAH term only with the PAH bands.
+    check_cross_section(run, "MIXDIF", m, run.modname.pahflag ? run.glopah.xx : 0.0f, run.glopah.nc1);
 }
 
 float mixcold(Run& run, float lambda) {
@@ -302,6 +376,7 @@ void genmix(Run& run, int mode) {
     m.dsug = SolverGrainMix::dsugst;
     run.glopahtau.xx = run.glopahtau.xx * m.corgra;
     build_mixture(run, "MIXMOL", m);
+    check_cross_section(run, "MIXMOL", m, run.glopahtau.xx, run.glopahtau.nc1);
 }
 
 }  // namespace taumix

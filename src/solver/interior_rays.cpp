@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "core/stop.h"
 #include "numerics/search.h"
@@ -54,6 +57,7 @@ RayField ray_field(const SolverState& g, int k, bool shared) {
     f.state = &g;
     f.rmax = g.rmax;
     f.shared = shared;
+    f.k = k;
     return f;
 }
 
@@ -114,10 +118,31 @@ struct MarchStart {
 // Steps per ray beyond which a march is taken to be stuck.
 constexpr long kMaxSteps = 10000000;
 
-[[noreturn]] void stalled(const char* who, double s, float h) {
-    throw Stop(std::string(" ") + who + ": the ray step makes no progress (path " +
-               std::to_string(s) + " cm, step " + std::to_string(h) +
-               " cm); the radial grid or the extinction is not usable");
+std::string short_number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+// A ray that cannot advance: where it stopped and, when the extinction set the
+// step (on the solver's grid), the clouds' optical depth and that extinction,
+// with the keys that set them.
+[[noreturn]] void stalled(const char* who, const RayField& f, double s, float h, bool by_extinction, float alpha) {
+    std::vector<std::string> lines{std::string(" ") + who + ": the ray step makes no progress (path " +
+                                   std::to_string(s) + " cm, step " + std::to_string(h) +
+                                   " cm); the radial grid or the extinction is not usable"};
+    const SolverState* g = f.state;
+    if (by_extinction && g && f.k >= 1 && f.k <= kSolverNnu) {
+        const double micron = 3.0e14 / std::pow(10.0, static_cast<double>(g->lfarr(f.k)));
+        const std::string ext = std::isfinite(alpha) ? "is " + short_number(alpha) + " per cm"
+                                                     : "is not a finite number";
+        lines.push_back(" the clouds' optical depth at " + short_number(g->altau) + " micron is " +
+                        short_number(g->taue) + " and their extinction at " + short_number(micron) + " micron " +
+                        ext + ": the clouds are far too opaque for the ray steps");
+        lines.push_back(" they are set by the grains and the PAH abundance xx of section MIXMOL, the MAIN keys "
+                        "mcloud and rcloud, and the cloud radii of section MC_LINE: make them less opaque");
+    }
+    throw Stop(lines);
 }
 
 // The ray marcher of the interior (Exterior false) and exterior rays: the
@@ -173,7 +198,7 @@ float march(const RayField& f, const RayAngles& pr, const MarchStart& m) {
             h = r1 / (Exterior ? 40.0f : 20.0f);
         }
         const double sn = s + static_cast<double>(h);
-        if (!(sn > s) || n > kMaxSteps) stalled(who, s, h);
+        if (!(sn > s) || n > kMaxSteps) stalled(who, f, s, h, rp >= r1 && ap > 0.0f && 1.0f / ap <= h, ap);
 
         float r, t;
         point(sn, r, t);

@@ -45,6 +45,7 @@ struct RayField {
     const SolverState* state = nullptr;  // its dust-free cones (theta_out)
     float rmax = 0.0f;
     bool shared = false;
+    int k = 0;  // frequency index of the planes (0: not from the solver's grid)
 };
 RayField ray_field(const SolverState& g, int k, bool shared);
 

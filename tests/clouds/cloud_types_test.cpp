@@ -123,7 +123,9 @@ TEST(CloudTypes, ValuesAreCheckedWhereTheyAreRead) {
         {"2\n10.0 0\n0.5 0.5\n0.1 0.1\n", false, "radius (pc) of cloud type 2 = 0 must be positive"},
         {"1\n-3\n1\n0.1\n", false, "radius (pc) of cloud type 1 = -3 must be positive"},
         {"1\n-3\n1\n0.1\n", true, "ratio of radii of cloud type 1 = -3 must be positive"},
-        {"1\n1.005\n1\n0.1\n", true, "ratio of radii of cloud type 1 = 1.005 must be at least 1.01"},
+        {"1\n1.005\n1\n0.1\n", true,
+         "ratio of radii of cloud type 1 = 1.005 must be at least 1.01: the cloud solver's radial grid needs an "
+         "outer radius of at least 1.01 times the inner one"},
         {"1\nnan\n1\n0.1\n", false, "radius (pc) of cloud type 1 = nan is not a finite number"},
         {"1\n1e-30\n1\n0.1\n", false, "radius (pc) of cloud type 1 = 1e-30 is so small"},
         {"1\n1e-12\n1\n0.1\n", false, "radius (pc) of cloud type 1 = 1e-12 is so small"},  // its density

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clouds/co_lines.h"
+#include "clouds/lvg_solver.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "support/model_fixture.h"
@@ -509,6 +510,38 @@ TEST(LvgFile, NoGrid) {
             EXPECT_EQ(count_containing(out, cs.message), 1) << joined(out);
         } else {
             EXPECT_TRUE(out.empty()) << joined(out);
+        }
+    }
+}
+
+// The background bound of z_lvg (9.13636e15, where h nu / k T_bg of the CO 1-0
+// line reaches the 8-byte epsilon) on both sides, through the section and the
+// grid as the run takes them: just below it the grid runs at that redshift,
+// just above it the run stops naming z_lvg.
+TEST(LvgFile, RedshiftBoundOnBothSides) {
+    ASSERT_NEAR(lvg_max_redshift(), 9.13636e15, 1e10);
+    const struct {
+        const char* z;
+        bool stops;
+    } cases[] = {{"9.13635e15", false}, {"9.13638e15", true}};  // about 9 float steps either side
+    for (const auto& cs : cases) {
+        SCOPED_TRACE(cs.z);
+        CoRun c(LvgKeys().set("z_lvg", cs.z).text());
+        FakeSolver f = four_outcomes();
+        f.install(c.run);
+        try {
+            read_lvg(c.run);
+            lvgmain(c.run);
+            EXPECT_FALSE(cs.stops) << "no stop";
+            ASSERT_EQ(f.calls.size(), 4u);
+            EXPECT_EQ(f.calls[0].z, static_cast<double>(std::stof(cs.z)));
+            EXPECT_TRUE(std::filesystem::exists(c.lvg_file()));
+        } catch (const Stop& s) {
+            EXPECT_TRUE(cs.stops) << stop_text(s);
+            EXPECT_NE(stop_text(s).find("LVG key z_lvg ="), std::string::npos) << stop_text(s);
+            EXPECT_NE(stop_text(s).find("z_lvg must be at most"), std::string::npos) << stop_text(s);
+            EXPECT_TRUE(f.calls.empty());
+            EXPECT_FALSE(std::filesystem::exists(c.lvg_file()));
         }
     }
 }

@@ -157,7 +157,8 @@ TEST(LvgRates, RatesThatAreNotFiniteFailWithoutThePause) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "tk " << c.tk << " nh2 " << c.nh2 << " z " << c.z << " x " << c.x);
-        test::CapturedConsole cc("stop\n", false);
+        // At a terminal a pause would read "stop" and end the run.
+        test::CapturedConsole cc("stop\n");
         LvgState s;
         LvgWork w;
         lvgcalc(cc.con, s, w, c.tk, c.nh2, 10.0, 20.0, c.z, "12CO", c.x);
@@ -172,6 +173,42 @@ TEST(LvgRates, RatesThatAreNotFiniteFailWithoutThePause) {
     lvgcalc(cc.con, s, w, 30.0, 42.0, 0.0, 20.0, 0.001, "12CO", 1e-5);
     EXPECT_EQ(s.k_control, 7);
     EXPECT_FALSE(w.flu_quelvo.has_value());
+}
+
+// The check itself: a rate matrix holding a rate that is not finite is refused
+// before the QR solve, which would otherwise return its NaN populations as a
+// solution or pause on a pivot it takes for zero.
+TEST(LvgRates, SolveRefusesARateMatrixThatIsNotFinite) {
+    const struct {
+        const char* what;
+        double tk, nh2, z;
+    } cases[] = {
+        {"collision totals beyond the 4-byte reals (1 K)", 1.0, 1.0, 0.001},
+        {"NaN collision rates (0 K)", 0.0, 42.0, 0.001},
+        {"an infinite background occupation number", 30.0, 42.0, 1e17},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LvgState s;
+        s.tk = c.tk;
+        s.nh2 = c.nh2;
+        s.z = c.z;
+        coef_exct(s, s.col, s.col1);
+        background(s);
+        LvgWork w;
+        rate_matrix(s, w, kLvgLevels, s.ex1);
+        bool finite = true;
+        for (int j = 1; j <= kLvgLevels; ++j)
+            for (int i = 1; i <= kLvgLevels; ++i) finite = finite && std::isfinite(w.a(i, j));
+        ASSERT_FALSE(finite) << "the case does not reach the check";
+
+        // At a terminal a pause would read "stop" and end the run.
+        test::CapturedConsole cc("stop\n");
+        bool solved = true;
+        EXPECT_NO_THROW(solved = solve_rates(cc.con, s, w, kLvgLevels, s.ex1));
+        EXPECT_FALSE(solved);
+        EXPECT_EQ(cc.out.str().find("PAUSE"), std::string::npos) << cc.out.str();
+    }
 }
 
 TEST(LvgRates, SingularRateMatrixPausesAndFails) {

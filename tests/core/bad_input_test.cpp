@@ -210,6 +210,8 @@ TEST_P(BadInputRun, StopsNamingTheValueAndLeavesNoResultFile) {
         const auto said_lines = test::split_lines(said);
         ASSERT_FALSE(said_lines.empty());
         EXPECT_EQ(log.back(), said_lines.back());
+        for (const auto& l : log)
+            for (const char* bad : {"NaN", "Infinity"}) EXPECT_EQ(l.find(bad), std::string::npos) << l;
     }
 }
 
@@ -269,6 +271,48 @@ TEST(BadInputStages, CirrusEmulatorGeometryOfAGalaxyWithoutDiffuseGas) {
         const auto log = test::read_lines("m1.out");
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log.back().rfind(" used cpu time =", 0), 0u);
+    }
+}
+
+// Grain mixtures far too opaque (a PAH abundance xx of 1.0 in place of the
+// example's 7.5e-25): each stops where the dust is first used, with a message
+// that names the keys to change, and neither standard output nor the run log
+// holds a value that is not a finite number. The clouds' dust is used by their
+// solver, the cirrus PAH term by the cirrus field (both with emiflag 1).
+TEST(BadInputOpaqueDust, PahAbundanceOfOneStopsNamingTheKeys) {
+    const struct {
+        const char* section;
+        const char* from;
+        const char* to;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"MIXMOL", "xx        7.5e-25    PAH abundance\n", "xx        1.0        PAH abundance\n",
+         {" intray: the ray step makes no progress", " the clouds' optical depth at 1 micron is ",
+          " they are set by the grains and the PAH abundance xx of section MIXMOL, the MAIN keys mcloud and rcloud, "
+          "and the cloud radii of section MC_LINE"}},
+        {"MIXDIF", "xx        7.5e-25    PAH abundance (about", "xx        1.0        PAH abundance (about",
+         {" ERROR: the cirrus optical depth per unit column TXY is not a finite number at wavelength index ",
+          "section MIXDIF (the size distributions, corgra, corsil, and the PAH abundance xx with pahflag) and by "
+          "the MAIN key dsug"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        test::TempDir dir;
+        const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+        std::string par = test::with_main_key(test::with_main_key(test::read_text("m1.par"), "emiflag", "1"),
+                                              "pahflag", "1");
+        test::write_text("m1.par", replace_once(par, c.from, c.to));
+        test::CapturedConsole cc("", false);
+        EXPECT_EQ(run_main(cc, {argv0, "m1"}), 1) << cc.out.str() << cc.err.str();
+        const std::string out = cc.out.str();
+        for (const auto& s : c.said) EXPECT_NE(out.find(s), std::string::npos) << "'" << s << "' not in:\n" << out;
+        const std::string log = test::read_text("m1.out");
+        EXPECT_NE(log.find(" USEFUL CHECKING NUMBERS FOLLOW"), std::string::npos);
+        for (const char* bad : {"NaN", "Infinity"}) {
+            EXPECT_EQ(out.find(bad), std::string::npos) << bad;
+            EXPECT_EQ(log.find(bad), std::string::npos) << bad << " in the run log:\n" << log;
+        }
+        EXPECT_FALSE(fs::exists("m1.spe"));
     }
 }
 

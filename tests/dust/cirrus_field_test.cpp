@@ -526,16 +526,34 @@ TEST(CirrusFieldGiroy, ProcessTimesAreTakenPerCall) {
     EXPECT_EQ(cr.INTRHOTIME, 1.0f);
 }
 
+// A cross-section per unit column that is not a finite non-negative number
+// stops before the field, naming the wavelength and the keys that set it,
+// and writing no value that is not a finite number.
 TEST(CirrusFieldGiroy, CrossSectionThatIsNotFiniteStops) {
-    FieldModel m(1, 4);
-    m.build();
-    cirrus::norma(m.run);
-    m.run.cirrus.TXY(5) = std::nanf("");
-    m.target(2, 7);
-    const auto s = test::stop_lines([&] { m.field(); });
-    ASSERT_EQ(s.size(), 1u);
-    EXPECT_NE(s[0].find("TXY"), std::string::npos) << s[0];
-    EXPECT_NE(s[0].find("wavelength index 5"), std::string::npos) << s[0];
+    const struct {
+        float txy;
+        const char* what;
+    } cases[] = {{std::nanf(""), "is not a finite number"},
+                 {INFINITY, "is not a finite number"},
+                 {-1.0f, "is negative"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FieldModel m(1, 4);
+        m.build();
+        cirrus::norma(m.run);
+        m.run.glopalla.ws.resize(m.nlf);
+        for (int i = 1; i <= m.nlf; ++i) m.run.glopalla.ws(i) = 1000.0f * static_cast<float>(i);
+        m.run.cirrus.TXY(5) = c.txy;
+        m.target(2, 7);
+        const auto s = test::stop_lines([&] { m.field(); });
+        ASSERT_EQ(s.size(), 2u);
+        EXPECT_EQ(s[0], std::string(" ERROR: the cirrus optical depth per unit column TXY ") + c.what +
+                            " at wavelength index 5 (0.5 micron): the radiation field cannot be computed");
+        for (const char* key : {"MIXDIF", "corgra", "corsil", "xx", "pahflag", "dsug"})
+            EXPECT_NE(s[1].find(key), std::string::npos) << key << ": " << s[1];
+        for (const auto& l : s)
+            for (const char* bad : {"NaN", "nan", "Infinity", "inf "}) EXPECT_EQ(l.find(bad), std::string::npos) << l;
+    }
 }
 
 }  // namespace

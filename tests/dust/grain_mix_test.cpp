@@ -337,6 +337,84 @@ TEST(GrainMixture, OneMaterialMayBeAbsent) {
     EXPECT_GT(mix::mixcold(m.run, 1.0f), 0.0f);
 }
 
+// Mixtures whose cross-section per hydrogen atom is beyond the 4-byte reals
+// stop when they are built, naming the section and the keys that set it, and
+// write no value that is not a finite number. The steep graphite law (dn/da ~
+// a^3 from 5e-5 to 1e-4 cm) has so little mass that corgra 3e38 overflows its
+// normalisation; grains down to 1e-40 cm overflow the factor of their bin.
+struct OpaqueMix {
+    const char* what;
+    bool cloud;         // MIXMOL (built by mixpalla) or MIXDIF
+    MixKeys keys;       // of the section built
+    float dsug_ratio;   // MAIN dsug over the standard ratio
+    bool pahflag;
+    std::vector<std::string> says;  // empty: the mixture is built
+};
+
+MixKeys steep_graphite(const char* corgra) {
+    return MixKeys()
+        .set("amin_gr", "5.0e-5")
+        .set("ab_gr", "5.0e-5")
+        .set("amax_gr", "1.0e-4")
+        .set("beta1_gr", "3.0")
+        .set("beta2_gr", "3.0")
+        .set("corgra", corgra);
+}
+
+const std::string kGrKeys = "amin_gr, amax_gr, ab_gr, beta1_gr, beta2_gr and corgra";
+const std::string kSiKeys = "amin_si, amax_si, ab_si, beta1_si, beta2_si and corsil";
+
+const OpaqueMix kOpaqueMixes[] = {
+    {"graphite normalisation of the clouds", true, steep_graphite("3.0e38"), 1.0f, false,
+     {" FATAL ERROR - section MIXMOL: the normalisation of the graphite size distribution is not a finite number",
+      " it is set by the keys " + kGrKeys + " of section MIXMOL: "}},
+    {"graphite normalisation of the cirrus", false, steep_graphite("3.0e38"), 1.0f, false,
+     {" FATAL ERROR - section MIXDIF: the normalisation of the graphite size distribution",
+      " it is set by the keys " + kGrKeys + " of section MIXDIF and by the MAIN key dsug"}},
+    {"the same law with corgra 1e10", true, steep_graphite("1.0e10"), 1.0f, false, {}},
+    {"an abundance factor that dsug scales beyond the reals", false, MixKeys().set("corsil", "3.0e38"), 4.0f,
+     false,
+     {" FATAL ERROR - section MIXDIF: the normalisation of the silicate size distribution is not a finite number",
+      kSiKeys + " of section MIXDIF and by the MAIN key dsug"}},
+    {"silicate grains down to 1e-40 cm", true, MixKeys().set("amin_si", "1.0e-40").set("corsil", "1.0e20"), 1.0f,
+     false,
+     {" FATAL ERROR - section MIXMOL: the cross-section factor of size bin 1 of the silicate grains is not a finite",
+      kSiKeys + " of section MIXMOL"}},
+    {"PAH cross-section of the clouds", true, MixKeys().set("xx", "1.0e38"), 1.0f, false,
+     {" FATAL ERROR - section MIXMOL: the PAH cross-section per hydrogen atom at ",
+      " it is set by the keys xx and corgra of section MIXMOL"}},
+    {"PAH cross-section of the cirrus with its PAH bands", false, MixKeys().set("xx", "1.0e38"), 1.0f, true,
+     {" FATAL ERROR - section MIXDIF: the PAH cross-section per hydrogen atom at ",
+      " it is set by the keys xx and corgra of section MIXDIF and by the MAIN key dsug"}},
+    // The cirrus adds no PAH term without the PAH bands.
+    {"PAH cross-section of the cirrus without its PAH bands", false, MixKeys().set("xx", "1.0e38"), 1.0f, false, {}},
+    // Finite at build, however opaque: the stages that overflow name the keys.
+    {"the cirrus PAH abundance 1.0", false, MixKeys().set("xx", "1.0"), 1.0f, true, {}},
+};
+
+TEST(GrainMixture, CrossSectionsBeyondTheRealsStopWhenBuiltNamingTheKeys) {
+    for (const OpaqueMix& c : kOpaqueMixes) {
+        SCOPED_TRACE(c.what);
+        MixRun m(c.cloud ? two_sections(MixKeys(), c.keys) : two_sections(c.keys));
+        m.run.mix.dsug = c.dsug_ratio * SolverGrainMix::dsugst;
+        m.run.modname.pahflag = c.pahflag;
+        std::string stop;
+        try {
+            if (c.cloud)
+                glopalla::mixpalla(m.run, 1.0f);
+            else
+                mix::genmix(m.run);
+        } catch (const Stop& s) {
+            stop = stop_text(s);
+        }
+        EXPECT_EQ(stop.empty(), c.says.empty()) << stop;
+        for (const auto& w : c.says) EXPECT_NE(stop.find(w), std::string::npos) << "want: " << w << "\n" << stop;
+        const std::string out = m.cc.out.str() + stop;
+        for (const char* bad : {"NaN", "Infinity", "nan", "inf "})
+            EXPECT_EQ(out.find(bad), std::string::npos) << bad << " in:\n" << out;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The keyed sections.
 

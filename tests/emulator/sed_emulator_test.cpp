@@ -344,6 +344,40 @@ TEST(CirrusNetwork, StopsOnStandardError) {
     }
 }
 
+// Through the call that picks the columns: in f_aux_dis.dat the cloud
+// network's output scale (column 2) is not used, so a 0 there runs; the cirrus
+// network's (column 4) divides the outputs, so a 0 there stops naming the file.
+TEST(CirrusNetwork, OnlyTheCirrusOutputScaleOfTheDiskFileMustNotBeZero) {
+    const struct {
+        const char* what;
+        int zero_col;  // of output row 2
+        bool stops;
+    } cases[] = {{"cloud scale 0", 2, false}, {"cirrus scale 0", 4, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EmulatorRun r;
+        write_cirrus_files(r);
+        std::vector<std::vector<float>> rows;
+        for (int k = 0; k < 3; ++k) rows.push_back({kLogLam[k], 7.0f, 9.0f, kA[k], kB[k]});
+        rows[1][static_cast<std::size_t>(c.zero_col - 1)] = 0.0f;
+        r.write("f_aux_dis.dat", test::aux_text(rows, cirrus_inputs(9)));
+        const std::vector<float> x = cirrus_x(9);
+        try {
+            ann_quelvo(r.run, 2.0f, {2, 20}, {9, 9}, x, 2, false);
+            EXPECT_FALSE(c.stops) << "no stop";
+            const std::vector<float> want = CirrusNet(9, 2.0).expected(x);
+            ASSERT_EQ(r.run.ann_qve.log_l_cir.extent(), 3);
+            for (int k = 1; k <= 3; ++k)
+                EXPECT_FLOAT_EQ(r.run.ann_qve.log_l_cir(k), want[static_cast<std::size_t>(k - 1)]) << k;
+        } catch (const Stop& s) {
+            EXPECT_TRUE(c.stops) << s.lines.front();
+            ASSERT_FALSE(s.lines.empty());
+            EXPECT_NE(s.lines.front().find("data/ann/f_aux_dis.dat"), std::string::npos) << s.lines.front();
+            EXPECT_NE(s.lines.front().find("output scale of 0 at output"), std::string::npos) << s.lines.front();
+        }
+    }
+}
+
 TEST(CirrusNetwork, MissingFilesAreErrorsNamingThePathAndAreNotCreated) {
     for (const char* missing : {"f_aux_dis.dat", "cirrus_dis.net"}) {
         EmulatorRun r;

@@ -156,12 +156,32 @@ TEST(InteriorRay, StalledStepStops) {
             EXPECT_NE(std::string(s.what()).find("intray: the ray step makes no progress"),
                       std::string::npos)
                 << s.what();
+            // The grid, not the extinction, stopped it.
+            EXPECT_EQ(s.lines.size(), 1u);
         }
     }
+    // An extinction that makes the step too short also names the clouds'
+    // optical depth at 1 micron, the wavelength and the keys that set them,
+    // saying in words an extinction that is not finite. (A finite one that
+    // exhausts the steps is run end to end with the bad-input runs.)
     {
         RayFixture fx(1.0e16f, 1.0e17f);
         fx.uniform(1.0e-3f, INFINITY);
-        EXPECT_THROW(ray(fx.g, 20, 0.0f), Stop);
+        fx.g.taue = 2.5f;
+        fx.g.altau = 1.0f;
+        fx.g.lfarr(1) = std::log10(3.0e14f / 0.1f);
+        try {
+            ray(fx.g, 20, 0.0f);
+            FAIL() << "no stop";
+        } catch (const Stop& s) {
+            ASSERT_EQ(s.lines.size(), 3u);
+            EXPECT_EQ(s.lines[0].rfind(" intray: the ray step makes no progress", 0), 0u) << s.lines[0];
+            EXPECT_EQ(s.lines[1], " the clouds' optical depth at 1 micron is 2.5 and their extinction at 0.1 "
+                                  "micron is not a finite number: the clouds are far too opaque for the ray steps");
+            EXPECT_EQ(s.lines[2], " they are set by the grains and the PAH abundance xx of section MIXMOL, the MAIN "
+                                  "keys mcloud and rcloud, and the cloud radii of section MC_LINE: make them less "
+                                  "opaque");
+        }
     }
 }
 
