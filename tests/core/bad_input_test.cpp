@@ -210,8 +210,12 @@ TEST_P(BadInputRun, StopsNamingTheValueAndLeavesNoResultFile) {
         const auto said_lines = test::split_lines(said);
         ASSERT_FALSE(said_lines.empty());
         EXPECT_EQ(log.back(), said_lines.back());
-        for (const auto& l : log)
+        // No number of the run log lost its value on the way to the stop (the
+        // stop's own lines may quote the bad value).
+        for (const auto& l : log) {
+            if (std::find(said_lines.begin(), said_lines.end(), l) != said_lines.end()) continue;
             for (const char* bad : {"NaN", "Infinity"}) EXPECT_EQ(l.find(bad), std::string::npos) << l;
+        }
     }
 }
 

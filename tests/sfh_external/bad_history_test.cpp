@@ -101,11 +101,13 @@ TEST_P(BadHistoryRun, StopsAtTheReaderNamingFileAndLine) {
     EXPECT_EQ(rc, c.status) << c.what << "\n" << out;
     for (const std::string& w : c.words) EXPECT_THAT(out, HasSubstr(w)) << c.what;
     EXPECT_THAT(out, ::testing::Not(HasSubstr("cputime="))) << c.what;
-    // No number of the run log lost its value on the way to the stop.
+    // No number of the run log lost its value on the way to the stop (the
+    // stop's own lines, which end the run log, may quote the bad value).
     if (fs::exists(dir.path() / (model + ".out"))) {
-        const std::string log = read_text(dir.file(model + ".out"));
-        for (const char* bad : {"NaN", "Infinity"}) {
-            EXPECT_THAT(log, ::testing::Not(HasSubstr(bad))) << c.what;
+        std::istringstream log(read_text(dir.file(model + ".out")));
+        for (std::string l; std::getline(log, l);) {
+            if (out.find(l) != std::string::npos) continue;
+            for (const char* bad : {"NaN", "Infinity"}) EXPECT_THAT(l, ::testing::Not(HasSubstr(bad))) << c.what;
         }
     }
     // Nothing beside the run log.
