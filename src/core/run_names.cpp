@@ -1,5 +1,7 @@
 #include "core/run_names.h"
 
+#include <algorithm>
+
 #include "core/run.h"
 #include "io/format.h"
 #include "io/textfile.h"
@@ -23,8 +25,10 @@ std::string clean_name_dir(const std::string& argv0) {
 }
 
 LongestName longest_result_file(const std::string& base, bool ssp_grid, bool pah_files, long pid) {
-    // The suffix of a whole file's temporary name (write_file_atomic).
-    const std::size_t whole = 4 + std::to_string(pid).size() + 1 + 6;
+    // The suffix of a whole file's temporary name (write_file_atomic), with
+    // room for the longest process number (seven digits), so that the longest
+    // result name that fits does not change from run to run.
+    const std::size_t whole = 4 + std::max<std::size_t>(7, std::to_string(pid).size()) + 1 + 6;
     LongestName l;
     auto consider = [&](const std::string& file, std::size_t suffix) {
         if (file.size() + suffix > l.length) l = LongestName{file, file.size() + suffix};

@@ -79,6 +79,9 @@ TEST(LongestResultFile, ItsNameIsWrittenAtTheFoldersLimit) {
     for (const auto& c : cases) {
         const LongestName probe = longest_result_file("r", c.ssp, c.pah, pid);
         EXPECT_EQ(probe.file, std::string("r") + c.file);
+        // The longest name that fits is the same whatever the process number.
+        EXPECT_EQ(longest_result_file("r", c.ssp, c.pah, 7).length, probe.length);
+        EXPECT_EQ(longest_result_file("r", c.ssp, c.pah, 4194304).length, probe.length);
         const std::string base(static_cast<std::size_t>(max) - (probe.length - 1), 'r');
         const LongestName l = longest_result_file(base, c.ssp, c.pah, pid);
         ASSERT_EQ(l.length, static_cast<std::size_t>(max));
