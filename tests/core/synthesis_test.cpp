@@ -202,22 +202,31 @@ TEST_F(SynthFixture, BirthInterpolatesAndLimitsTheHistory) {
     }
 }
 
-TEST_F(SynthFixture, BulgeShareIsAFraction) {
-    history({0.0f, 20.0f}, 2.0f);
+// A disk and a bulge (igeo -1) whose bulge law has the points (t, b), and
+// room for one birth time.
+void bulge_law(Run& run, const std::vector<float>& t, const std::vector<float>& b) {
     run.parametri.igeo = -1;
     run.remind.ncom = 2;
     SfhTables& g = run.glotauspe;
-    g.nbst = 2;
-    g.tbst.resize(2);
-    g.bst.resize(2);
-    g.tbst(1) = 1.0f;
-    g.tbst(2) = 2.0f;
-    g.bst(1) = 0.0f;
-    g.bst(2) = 1.0f;  // extrapolates below 0 before 1 Gyr and above 1 after 2 Gyr
+    const int n = static_cast<int>(t.size());
+    g.nbst = n;
+    g.tbst.resize(n);
+    g.bst.resize(n);
+    for (int i = 1; i <= n; ++i) {
+        g.tbst(i) = t[static_cast<std::size_t>(i - 1)];
+        g.bst(i) = b[static_cast<std::size_t>(i - 1)];
+    }
     run.remind.tbirth.resize(1);
     run.remind.sfrate.resize(1, 2);
     run.remind.gasres.resize(1);
     run.remind.icall = 1;
+}
+
+TEST_F(SynthFixture, BulgeShareIsAFraction) {
+    history({0.0f, 20.0f}, 2.0f);
+    // The law extrapolates below 0 before 1 Gyr and above 1 after 2 Gyr.
+    bulge_law(run, {1.0f, 2.0f}, {0.0f, 1.0f});
+    const SfhTables& g = run.glotauspe;
     struct Case {
         float t, bulge;
     };
@@ -235,21 +244,7 @@ TEST_F(SynthFixture, BulgeShareIsAFraction) {
 // interval of zero width between the first two points.
 TEST_F(SynthFixture, BulgeLawWhoseFirstTwoPointsShareTheTimeZero) {
     history({0.0f, 20.0f}, 2.0f);
-    run.parametri.igeo = -1;
-    run.remind.ncom = 2;
-    SfhTables& g = run.glotauspe;
-    g.nbst = 4;
-    g.tbst.resize(4);
-    g.bst.resize(4);
-    const float t[4] = {0.0f, 0.0f, 1.0f, 14.0f}, b[4] = {1.0f, 1.0f, 0.0f, 0.0f};
-    for (int i = 1; i <= 4; ++i) {
-        g.tbst(i) = t[i - 1];
-        g.bst(i) = b[i - 1];
-    }
-    run.remind.tbirth.resize(1);
-    run.remind.sfrate.resize(1, 2);
-    run.remind.gasres.resize(1);
-    run.remind.icall = 1;
+    bulge_law(run, {0.0f, 0.0f, 1.0f, 14.0f}, {1.0f, 1.0f, 0.0f, 0.0f});
     struct Case {
         float t, bulge;
     };
