@@ -36,24 +36,14 @@ void log_stop(const Run& run, const std::vector<std::string>& lines) {
     }
 }
 
-// The folder part of the result name (up to its last "/", kept; "" for the
-// working folder) and its base.
-std::pair<std::string, std::string> result_folder_and_base(const RunNames& mn) {
-    const std::string res = upto_blank(mn.name_res);
-    const std::size_t slash = res.rfind('/');
-    if (slash == std::string::npos) return {"", res};
-    return {res.substr(0, slash + 1), res.substr(slash + 1)};
-}
-
 // The result files are named when the command line is read, and a name that
 // the folder cannot hold would fail only at the end of the run, when the last
 // of them is written: the longest name the run writes is checked here.
-void check_result_name_length(const Run& run) {
+void check_result_name_length(const Run& run, bool pah) {
     const std::string res = upto_blank(run.modname.name_res);
-    auto [folder, base] = result_folder_and_base(run.modname);
+    auto [folder, base] = split_folder(res);
     if (folder.empty()) folder = ".";
     const bool ssp = main_logical(run, "wavsspout", false).value_or(false);
-    const bool pah = main_logical(run, "pahflag", false).value_or(false);
     const LongestName l = longest_result_file(base, ssp, pah, static_cast<long>(::getpid()));
     errno = 0;
     const long max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
@@ -114,20 +104,16 @@ void run_quelvo(Run& run, int argc, char** argv) {
         }
     }
 
-    check_result_name_length(run);
+    const bool pahflag = main_logical(run, "pahflag", false).value_or(false);
+    check_result_name_length(run, pahflag);
 
     // Before the run writes anything: another live run writing one of its
     // files stops it here. The locks go with the end of this call.
     FolderLocks locks = lock_run_files(run);
-    {
-        // Taking a lock again that the holder has is Taken; in a folder
-        // without locks it is Unavailable again.
-        const auto [folder, base] = result_folder_and_base(mn);
-        mn.result_locked = locks.take(folder, "result " + base) == FolderLocks::Result::Taken;
-    }
+    mn.result_locked = holds_result_lock(locks, run);
     // A temporary spectra name that the end of the run could not take stops
     // the run now, before the computation.
-    if (main_logical(run, "pahflag", false).value_or(false) || main_logical(run, "annflag", false).value_or(false))
+    if (pahflag || main_logical(run, "annflag", false).value_or(false))
         cirrus::check_temporary_names(run);
 
     write_file_atomic(runlog_name(run), " USEFUL CHECKING NUMBERS FOLLOW\n");

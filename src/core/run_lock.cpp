@@ -78,14 +78,13 @@ int open_lock_file(const std::string& path) {
     return ::open(path.c_str(), O_RDWR | O_CLOEXEC);
 }
 
-// The folder of a file name (up to its last "/", kept) and its base.
+}  // namespace
+
 std::pair<std::string, std::string> split_folder(const std::string& name) {
     const std::size_t s = name.rfind('/');
     if (s == std::string::npos) return {"", name};
     return {name.substr(0, s + 1), name.substr(s + 1)};
 }
-
-}  // namespace
 
 std::string lock_file_name(const std::string& folder) { return folder + ".quelvo.lock"; }
 
@@ -343,6 +342,19 @@ bool run_writes_history_exports(const Run& run) {
     return !k.readable || !k.given || integer(k) == 5;
 }
 
+namespace {
+
+std::string result_lock_key(const std::string& base) { return "result " + base; }
+
+}  // namespace
+
+bool holds_result_lock(FolderLocks& locks, const Run& run) {
+    // Taking a lock again that the holder has is Taken; in a folder without
+    // locks it is Unavailable again.
+    const auto [folder, base] = split_folder(upto_blank(run.modname.name_res));
+    return locks.take(folder, result_lock_key(base)) == FolderLocks::Result::Taken;
+}
+
 FolderLocks lock_run_files(const Run& run) {
     struct Want {
         std::string folder, key, file;
@@ -350,7 +362,7 @@ FolderLocks lock_run_files(const Run& run) {
     std::vector<Want> wants;
     {
         const auto [folder, base] = split_folder(upto_blank(run.modname.name_res));
-        wants.push_back({folder, "result " + base, runlog_name(run)});
+        wants.push_back({folder, result_lock_key(base), runlog_name(run)});
     }
     const std::string model = upto_blank(run.modname.name);
     const auto [mfolder, mbase] = split_folder(model);

@@ -18,6 +18,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct flock;
@@ -90,5 +91,13 @@ bool run_writes_history_exports(const Run& run);
 // had (the lock file cannot be opened, or its file system refuses the lock or
 // its offset) is warned about on standard error and the run goes on.
 FolderLocks lock_run_files(const Run& run);
+
+// Whether locks (from lock_run_files) hold the lock of the run's result name:
+// false in a folder where no lock can be had.
+bool holds_result_lock(FolderLocks& locks, const Run& run);
+
+// The folder of a file name (up to its last "/", kept; "" for the working
+// folder) and its base.
+std::pair<std::string, std::string> split_folder(const std::string& name);
 
 }  // namespace qv

@@ -373,12 +373,17 @@ FakeSolver four_outcomes() {
     return f;
 }
 
-TEST(LvgFile, ByteForByte) {
-    CoRun c;
+// Reads the section and runs the grid with f in place of the LVG solver.
+void run_grid(CoRun& c, FakeSolver& f) {
     read_lvg(c.run);
-    FakeSolver f = four_outcomes();
     f.install(c.run);
     lvgmain(c.run);
+}
+
+TEST(LvgFile, ByteForByte) {
+    CoRun c;
+    FakeSolver f = four_outcomes();
+    run_grid(c, f);
     const std::string want =
         "# NH21=           42.260\n"
         "# R1=             20.000\n"
@@ -429,11 +434,9 @@ TEST(LvgFile, LuminosityScalesWithTheNumberOfClouds) {
         CoRun c;
         c.run.glopalla.ncloud = ncloud;
         c.run.mc_righe.f_mc_arr(2) = f_last;
-        read_lvg(c.run);
         FakeSolver f;
         f.outcomes = {{0, 0.0, {1e-20, 2e-20}}};
-        f.install(c.run);
-        lvgmain(c.run);
+        run_grid(c, f);
         std::vector<double> v;
         for (const auto& l : test::read_lines(c.lvg_file())) {
             if (l.empty() || l[0] == '#') continue;
@@ -460,11 +463,9 @@ TEST(LvgFile, RadiusRatioUsesTheSolversOuterRadius) {
     c.run.glopalla.rmsr0_flag = true;
     c.run.mc_righe.r_mc_arr(2) = 300.0f;  // a ratio of radii
     c.run.globals.rmax = 3.086e19f;       // 10 pc
-    read_lvg(c.run);
     FakeSolver f;
     f.outcomes = {{0, 0.0, {1e-20}}};
-    f.install(c.run);
-    lvgmain(c.run);
+    run_grid(c, f);
     const std::vector<std::string> l = test::read_lines(c.lvg_file());
     ASSERT_GE(l.size(), 2u);
     EXPECT_EQ(l[1], "# R1=             10.000");
@@ -554,11 +555,9 @@ TEST(LvgFile, ValuesBeyondTheirFieldsTakeTheExponentForm) {
     c.run.glopalla.mcloud = 1e15f;  // H2 density 4.2e11 cm^-3
     c.run.glopalla.ncloud = -2e10f;
     c.set_temperature(2000.0f);    // kinetic temperatures of 2000 and 4000 K
-    read_lvg(c.run);
     FakeSolver f;
     f.outcomes = {{0, 0.0, {1e-20}}, {7, -3.0, {}}};
-    f.install(c.run);
-    lvgmain(c.run);
+    run_grid(c, f);
     const std::vector<std::string> l = test::read_lines(c.lvg_file());
     ASSERT_GE(l.size(), 6u);
     EXPECT_EQ(l[0], "# NH21=  4.225987379E+11");
@@ -574,11 +573,9 @@ TEST(LvgFile, ValuesBeyondTheirFieldsTakeTheExponentForm) {
 TEST(LvgFile, CounterOfTwoColumns) {
     {
         CoRun c(LvgKeys().set("fini_tk", "9.0").set("fini_xo", "5.0").text());  // 9 x 1 x 11
-        read_lvg(c.run);
         FakeSolver f;
         f.outcomes = {{0, 0.0, {1e-20}}};
-        f.install(c.run);
-        lvgmain(c.run);
+        run_grid(c, f);
         const std::vector<std::string> l = test::read_lines(c.lvg_file());
         ASSERT_EQ(l.size(), 103u);
         EXPECT_EQ(l[102].substr(0, 2), "99");
