@@ -20,11 +20,6 @@ namespace qv {
 
 namespace {
 
-std::string pad(std::string s, std::size_t w) {
-    if (s.size() < w) s.resize(w, ' ');
-    return s;
-}
-
 void allocate(CloudTypes& mc, int n) {
     try {
         const int m = n > 0 ? n : 0;
@@ -100,7 +95,6 @@ namespace mc_righe {
 
 void read_mc_line(Run& run) {
     CloudTypes& mc = run.mc_righe;
-    const std::string name84 = pad(par_file_name(run), 84);
     TextFile f = open_par_file(run);
     if (modname::search_key_in_file(f, RunNames::seckeys[5])) {
         skip_free_text(f);
@@ -143,7 +137,7 @@ void read_mc_line(Run& run) {
         if (sum > 1.000001f || sum < 0.999999f)
             throw Stop(fio::list_line({"controlla f_mc_arr: sum(f_mc_arr)= ", sum}));
     } else {
-        run.con.line(fio::list_line({"Key MC_LINE not found in file ", name84}));
+        run.con.line(fio::list_line({"Key MC_LINE not found in file ", par_file_name(run)}));
         run.con.line(fio::list_line({"use one MC"}));
         const int n = mc.n_tau_mc;
         allocate(mc, n);

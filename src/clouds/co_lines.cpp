@@ -33,11 +33,6 @@ float* lvg_target(LvgGrid& p, int k) {
     return t[k];
 }
 
-std::string pad(std::string s, std::size_t w) {
-    if (s.size() < w) s.resize(w, ' ');
-    return s;
-}
-
 constexpr const char* kNoLvg = "no LVG calculation";
 
 // The grid axes must each give at least one value; a step of 0 gives none that
@@ -118,10 +113,10 @@ void check_domain(const LvgGrid& p, int n_tk, int n_xo) {
 
 void read_lvg(Run& run, bool grid_can_run) {
     LvgGrid& p = run.lvgparam;
-    const std::string name84 = pad(par_file_name(run), 84);
+    const std::string par = par_file_name(run);
     TextFile f = open_par_file(run);
     if (!modname::search_key_in_file(f, "LVG")) {
-        run.con.line(fio::list_line({"Key LVG not found in file ", name84}));
+        run.con.line(fio::list_line({"Key LVG not found in file ", par}));
         p.z_lvg = 0.0f;
         run.con.line(fio::list_line({kNoLvg}));
         return;
@@ -158,7 +153,7 @@ void read_lvg(Run& run, bool grid_can_run) {
         },
         [&](const std::string& key) {
             run.con.line(fio::write_line("(' WARNING: unknown key in file ',A,': ',A)",
-                                         {name84, pad(key.substr(0, 10), 10)}));
+                                         {par, key_field(key)}));
             const std::string hint = fixed_column_hint(key);
             if (!hint.empty()) run.con.line(hint);
         });
@@ -180,7 +175,7 @@ void read_lvg(Run& run, bool grid_can_run) {
     if (found < kLvgKeys)
         throw Stop(std::vector<std::string>{
             fio::write_line("(' FATAL ERROR: less keys than expected in file ',A,': found',I3,' expected',I3)",
-                            {name84, found, kLvgKeys}),
+                            {par, found, kLvgKeys}),
             fio::list_line({"missing keys in section LVG:" + missing})});
 
     // Checked here, before the clouds' solves, so that a bad grid stops the run

@@ -101,15 +101,7 @@ int find_key(std::string_view key) {
     return -1;
 }
 
-std::string pad(std::string s, std::size_t w) {
-    if (s.size() < w) s.resize(w, ' ');
-    return s;
-}
-
-std::string key10(std::string_view key) {
-    std::string k(key.substr(0, std::min<std::size_t>(key.size(), 10)));
-    return pad(k, 10);
-}
+std::string key10(std::string_view key) { return key_field(key); }
 
 // Stores v in the target of table entry k with its conversion.
 void store(Run& run, int k, float v) {
@@ -156,9 +148,14 @@ std::optional<float> read_value(std::string_view text, const std::string& where,
     return v;
 }
 
-void warn_unknown(const Run& run, const std::string& key) {
-    run.con.line(fio::write_line("(' SEVERE WARNING: unknown key in file ',A,': ',A)",
-                                 {pad(run.parametri.nomfil, 200), key10(key)}));
+// The warning on a key that is not a MAIN key, from the par file's MAIN
+// section or from the command line.
+void warn_unknown(const Run& run, const std::string& key, bool command_line) {
+    if (command_line)
+        run.con.line(fio::write_line("(' SEVERE WARNING: unknown key on the command line: ',A)", {key10(key)}));
+    else
+        run.con.line(fio::write_line("(' SEVERE WARNING: unknown key in file ',A,': ',A)",
+                                     {upto_blank(run.parametri.nomfil), key10(key)}));
 }
 
 // The bulge law from <name>.bst: the number of points, then one record of time
@@ -211,7 +208,7 @@ bool setpar(Run& run) {
     const std::string key(upto_blank(run.parametri.key));
     const int k = find_key(key);
     if (k < 0) {
-        warn_unknown(run, run.parametri.key);
+        warn_unknown(run, run.parametri.key, true);
         return false;
     }
     store(run, k, run.parametri.val);
@@ -224,7 +221,7 @@ void check_obsolete(Run& run) {
         if (modname::search_key_in_file(f, sec))
             throw Stop(fio::list_line({std::string("ERROR: Please remove obsolete section ") + sec +
                                            " from",
-                                       pad(run.parametri.nomfil, 200), " Stop"}));
+                                       " " + upto_blank(run.parametri.nomfil), " Stop"}));
     }
 }
 
@@ -243,12 +240,12 @@ void inppar(Run& run) {
     {
         TextFile f = open_par_file(run);
         if (!modname::search_key_in_file(f, "MAIN"))
-            throw Stop(fio::list_line({"Key MAIN not found in file ", pad(p.nomfil, 200)}));
+            throw Stop(fio::list_line({"Key MAIN not found in file ", upto_blank(p.nomfil)}));
         read_keyed_section(
             f,
             [&](const std::string& key, std::string_view value) {
                 const int k = find_key(key);
-                if (k < 0) return false;
+                if (k < 0) return KeyLine(KeyLine::Other);
                 const std::string where = f.name() + ":" + std::to_string(f.position());
                 // A key whose value field is blank counts as not given.
                 if (auto v = read_value(value, where, key)) {
@@ -256,10 +253,10 @@ void inppar(Run& run) {
                     p.val = *v;
                     store(run, k, p.val);
                 }
-                return true;
+                return KeyLine(KeyLine::Own, key_table[k].conv != ParConv::R);
             },
             [&](const std::string& key) {
-                warn_unknown(run, key);
+                warn_unknown(run, key, false);
                 const std::string hint = fixed_column_hint(key);
                 if (!hint.empty()) con.line(hint);
             },
@@ -290,12 +287,13 @@ void inppar(Run& run) {
                 p.key = key;
                 if (find_key(key) < 0) {
                     // The value of a key that is not known is not converted.
-                    warn_unknown(run, key);
+                    warn_unknown(run, key, true);
                     continue;
                 }
                 // "tgal=7,5" would be read as 7.
-                if (const auto meant = decimal_comma_number(rest))
-                    decimal_comma_stop("key " + key + " on the command line", key + "=" + trim_right(rest), *meant);
+                if (const auto comma = decimal_comma_value(rest, ValueRead::FreeFormat,
+                                                           key_table[find_key(key)].conv != ParConv::R, key))
+                    decimal_comma_stop("key " + key + " on the command line", key + "=" + trim_right(rest), *comma);
                 const std::string text = rest.substr(0, std::min<std::size_t>(rest.size(), 20));
                 auto v = read_value(text, "command line", key);
                 if (!v)

@@ -106,6 +106,12 @@ bool search_key_in_file(TextFile& f, std::string_view key) {
 
 }  // namespace modname
 
+std::string key_field(std::string_view key) {
+    std::string k(key.substr(0, std::min<std::size_t>(key.size(), 10)));
+    k.resize(10, ' ');
+    return k;
+}
+
 bool is_section_key(std::string_view key) {
     const std::string_view k = rtrim(key);
     for (const char* s : RunNames::seckeys)
@@ -131,8 +137,11 @@ void read_keyed_section(TextFile& f,
         // not a blank (npos for a blank field).
         const std::size_t first = line.size() > 10 ? line.find_first_not_of(" \t", 10) : std::string_view::npos;
         const bool in_field = first != std::string_view::npos && first < 20;
-        const std::optional<std::string> comma =
-            in_field ? decimal_comma_number(line.substr(10)) : std::optional<std::string>();
+        // The reader's own key is known only from its answer below; the comma
+        // rule needs to know whether the key takes a whole number.
+        auto comma_in = [&](bool whole) {
+            return in_field ? decimal_comma_value(line.substr(10), how, whole, key) : std::optional<CommaValue>();
+        };
         // A value that goes on past column 20 would be read cut short
         // ("1.00000e+06" as "1.00000e+0").
         bool cut = false;
@@ -144,9 +153,12 @@ void read_keyed_section(TextFile& f,
         }
         // A value's own conversion error gives way to the stop that says why.
         KeyLine kl = KeyLine::Other;
+        std::optional<CommaValue> comma;
         try {
             kl = own(key, value);
         } catch (const IoError&) {
+            // The edited sections' keys all take reals.
+            comma = comma_in(false);
             if (!cut && !comma) throw;
             kl = KeyLine::Own;
         }
@@ -154,6 +166,7 @@ void read_keyed_section(TextFile& f,
             unknown(key);
             continue;
         }
+        if (!comma) comma = comma_in(kl.whole_number);
         const std::string place = "key " + key + " in file " + f.name() + ", line " + std::to_string(f.position());
         if (comma) decimal_comma_stop(place + ",", std::string(line), *comma);
         if (cut) {
@@ -165,25 +178,69 @@ void read_keyed_section(TextFile& f,
     }
 }
 
-std::optional<std::string> decimal_comma_number(std::string_view text) {
+std::optional<CommaValue> decimal_comma_value(std::string_view text, ValueRead how, bool whole_number,
+                                              std::string_view key) {
     std::size_t i = 0;
     while (i < text.size() && is_blank_char(text[i])) ++i;
     const std::size_t end = number_end(text, i);
     if (end == i || end + 1 >= text.size() || text[end] != ',' || !is_digit(text[end + 1])) return std::nullopt;
-    // The number as meant when what stands before the comma is a whole number:
-    // the comma read as the decimal point, then the digits and any exponent after it.
+    const std::string base = "numbers take a decimal point, not a comma";
     const std::string_view before = text.substr(i, end - i);
-    if (before.find_first_not_of("+-0123456789") != std::string_view::npos) return std::string();
-    const std::string_view after = text.substr(end + 1, number_end(text, end + 1) - end - 1);
-    if (after.find('.') != std::string_view::npos) return std::string();
-    return std::string(before) + "." + std::string(after);
+    if (before.find_first_not_of("+-0123456789") != std::string_view::npos) {
+        // A number with its decimal point or exponent is complete: a
+        // free-format read takes it and the rest is a comment ("13.0,12.0" is
+        // 13.0). An edit descriptor cannot read the comma at all.
+        if (how == ValueRead::FreeFormat) return std::nullopt;
+        return CommaValue{"a decimal comma", base};
+    }
+    // The groups of digits after each comma, then a fraction and an exponent.
+    std::vector<std::string_view> groups;
+    std::size_t k = end;
+    while (k + 1 < text.size() && text[k] == ',' && is_digit(text[k + 1])) {
+        std::size_t e = k + 1;
+        while (e < text.size() && is_digit(text[e])) ++e;
+        groups.push_back(text.substr(k + 1, e - k - 1));
+        k = e;
+    }
+    std::size_t t = k;
+    const bool fraction = t < text.size() && text[t] == '.';
+    if (fraction) {
+        ++t;
+        while (t < text.size() && is_digit(text[t])) ++t;
+    }
+    if (t < text.size() && std::string_view("eEdDqQ").find(text[t]) != std::string_view::npos) {
+        std::size_t e = t + 1;
+        if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
+        std::size_t d = e;
+        while (d < text.size() && is_digit(text[d])) ++d;
+        if (d > e) t = d;
+    }
+    const std::string tail(text.substr(k, t - k));
+    const std::string written(text.substr(i, t - i));
+    // Thousands separators: one to three digits (not a leading 0), then groups
+    // of three. A decimal comma: one group, no decimal point after it.
+    const std::string_view digits = before.substr(before.find_first_of("0123456789"));
+    bool thousands = digits.size() <= 3 && digits[0] != '0';
+    for (const std::string_view g : groups) thousands = thousands && g.size() == 3;
+    const bool decimal = groups.size() == 1 && !fraction;
+    std::string plain(before);
+    for (const std::string_view g : groups) plain += g;
+    plain += tail;
+    const std::string as_decimal = decimal ? std::string(before) + "." + std::string(groups[0]) + tail : std::string();
+    if (thousands && !decimal) return CommaValue{"thousands separators", base + ": write " + plain};
+    if (thousands) return CommaValue{"a decimal comma", base + ": write " + as_decimal + " or " + plain + ", as meant"};
+    if (decimal && !whole_number) return CommaValue{"a decimal comma", base + ": write " + as_decimal};
+    if (decimal)
+        return CommaValue{"a decimal comma", base + ": " + written + " reads as " + as_decimal + " or as the two values " +
+                                                 std::string(before) + " and " + std::string(groups[0]) + ", and " +
+                                                 std::string(key) + " takes one whole number"};
+    return CommaValue{"a decimal comma", base + ", and " + std::string(key) + " takes one value"};
 }
 
-void decimal_comma_stop(const std::string& place, const std::string& shown, const std::string& meant) {
+void decimal_comma_stop(const std::string& place, const std::string& shown, const CommaValue& c) {
     throw Stop(std::vector<std::string>{
-        fio::list_line({"FATAL ERROR - the value of " + place + " has a decimal comma: " + shown}),
-        fio::list_line({"numbers take a decimal point, not a comma" +
-                        (meant.empty() ? std::string() : ": write " + meant)})});
+        fio::list_line({"FATAL ERROR - the value of " + place + " has " + c.what + ": " + shown}),
+        fio::list_line({c.advice})});
 }
 
 std::string fixed_column_hint(std::string_view key) {

@@ -33,6 +33,10 @@ bool search_key_in_file(TextFile& f, std::string_view key);
 
 }  // namespace modname
 
+// A key in its 10-character field (cut or padded with blanks), as the
+// warnings on a key show it.
+std::string key_field(std::string_view key);
+
 // True when key (trailing blanks ignored) is one of the seven section keys.
 bool is_section_key(std::string_view key);
 
@@ -44,7 +48,10 @@ struct KeyLine {
         End,    // the reader's key, value taken, and the section ends at once
     };
     Kind kind;
-    KeyLine(Kind k) : kind(k) {}
+    // The key takes a whole number (an integer or a switch), for the advice
+    // on a value written with a comma.
+    bool whole_number = false;
+    KeyLine(Kind k, bool whole = false) : kind(k), whole_number(whole) {}
     // A reader that only says whether the key is its own.
     KeyLine(bool own) : kind(own ? Own : Other) {}
 };
@@ -70,7 +77,8 @@ enum class ValueRead {
 // whether the key is the reader's own and whether the section ends with it.
 // A line that is not the reader's calls unknown(key) and is ignored.
 // A line of the reader's own key stops the run naming the key, the file and the
-// line when its value is a number written with a decimal comma ("7,5"), or when
+// line when its value is a whole number followed by a comma and digits ("7,5",
+// "1,000,000"; decimal_comma_value below), or when
 // the value runs past column 20 (as `how` says): the field would hold only the
 // value's first part. Either stop takes the place of the value's own
 // conversion error.
@@ -79,16 +87,27 @@ void read_keyed_section(TextFile& f,
                         const std::function<void(const std::string& key)>& unknown,
                         ValueRead how = ValueRead::Edited);
 
-// Whether text (leading blanks passed over) begins with a number followed by a
-// comma and a digit ("7,5", a decimal comma): if so, the number as meant, with
-// a decimal point ("7.5"), or an empty text when the part before the comma is
-// not a whole number ("1.5,3"); nothing otherwise.
-std::optional<std::string> decimal_comma_number(std::string_view text);
+// A value written with a comma after a whole number ("7,5", "1,000,000",
+// "20,30"): what it has (for the stop's first line) and what to write instead.
+struct CommaValue {
+    std::string what;    // "a decimal comma" or "thousands separators"
+    std::string advice;  // the stop's second line, without its leading blank
+};
 
-// The stop for a value written with a decimal comma: the first line names the
-// value's key and place ("key tgal in file m1.par, line 5," or "key tgal on the
+// Whether text (leading blanks passed over), the value of key, begins with a
+// number followed by a comma and a digit. A number with a decimal point or an
+// exponent before the comma is complete for a free-format read (the rest is a
+// comment: nothing), not for an edit descriptor. The advice names the number
+// meant where it is clear: "7,5" is 7.5 and "1,000,000" is 1000000; it names
+// both readings of "7,500" (7.500 or 7500), and of "20,30" (20.30, or the two
+// values 20 and 30) for a key that takes a whole number.
+std::optional<CommaValue> decimal_comma_value(std::string_view text, ValueRead how, bool whole_number,
+                                              std::string_view key);
+
+// The stop for a value written with a comma: the first line names the value's
+// key and place ("key tgal in file m1.par, line 5," or "key tgal on the
 // command line") and shows what was written; the second says what to write.
-[[noreturn]] void decimal_comma_stop(const std::string& place, const std::string& shown, const std::string& meant);
+[[noreturn]] void decimal_comma_stop(const std::string& place, const std::string& shown, const CommaValue& c);
 
 // The line that follows the unknown-key warning of a key line whose columns
 // 1-10 hold a blank, a tab or "=" (a value written next to its key, "tgal 13.0"

@@ -346,6 +346,59 @@ namespace {
 
 std::string result_lock_key(const std::string& base) { return "result " + base; }
 
+// A word of a shell command, quoted when it holds anything but the characters
+// of plain names and values.
+std::string shell_word(const std::string& w) {
+    if (!w.empty() &&
+        w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._+-=/,:@%") ==
+            std::string::npos)
+        return w;
+    std::string q = "'";
+    for (const char c : w) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+enum class ModelFile { Pan, Lvg, History };
+
+// What a run refused for a file named after its model can do instead. Every
+// way named works when followed: the model's name also names its inputs (the
+// HII model list, the bulge law, and the history unless namesf says
+// otherwise), so a copy under another name gets copies of them, and the tav
+// model takes its galaxy from the name, so it cannot be copied.
+std::vector<std::string> model_file_advice(const Run& run, const std::string& model, ModelFile what) {
+    const std::string hii = what == ModelFile::Pan ? ", give it hiiflag=0" : "";
+    if (what == ModelFile::History)
+        return {fio::list_line({"this run stops and writes nothing: wait for the other run to end, or run this one in"
+                                " another folder (the export files are named after the model)"})};
+    const auto m = main_keys(run, {"istarfo", "hiiflag"});
+    const std::optional<int> istarfo = m ? integer(m->at("istarfo")) : std::nullopt;
+    if (istarfo == 4)
+        return {fio::list_line({"this run stops and writes nothing: wait for the other run to end" + hii +
+                                ", or run it in another folder (the tav model takes its galaxy from the model name:"
+                                " a copy under another name would be another galaxy)"})};
+    const std::string copy = model + "_2";
+    std::string cmd = "cp " + shell_word(model + ".par") + " " + shell_word(copy + ".par");
+    const bool hiiflag = !m || logical(m->at("hiiflag"));
+    for (const char* ext : {".lin", ".bst"})
+        if ((std::string(ext) != ".lin" || hiiflag) && file_exists(model + ext))
+            cmd += "; cp " + shell_word(model + ext) + " " + shell_word(copy + ext);
+    const std::string& prog = run.modname.started_as;
+    cmd += "; " + (prog.empty() ? std::string("quelvo") : shell_word(prog)) + " " + shell_word(copy);
+    bool namesf = false;
+    for (const std::string& o : run.modname.opt)
+        if (trim_right(o.substr(0, std::min<std::size_t>(o.size(), 10))) == "namesf") namesf = true;
+    // The tabulated histories are read under the history name, the model name
+    // unless namesf gives another; the pelto and sorvanto files have fixed names.
+    if (!namesf && istarfo != 6 && istarfo != 7) cmd += " " + shell_word("namesf=" + model);
+    for (const std::string& o : run.modname.opt) {
+        const std::string key = trim_right(o.substr(0, std::min<std::size_t>(o.size(), 10)));
+        cmd += " " + shell_word(key + "=" + (o.size() > 10 ? o.substr(10) : std::string()));
+    }
+    return {fio::list_line({"this run stops and writes nothing: wait for the other run to end" + hii +
+                            ", or run a copy of the model under another name:"}),
+            fio::list_line({cmd})};
+}
+
 }  // namespace
 
 bool holds_result_lock(FolderLocks& locks, const Run& run) {
@@ -389,15 +442,17 @@ FolderLocks lock_run_files(const Run& run) {
                 else if (w.key.rfind("history ", 0) == 0)
                     what += ", " + model + ".sfd and " + model + ".sfb";
                 // The files named after the model are the model's, whatever
-                // the result name: another model name is the way out (for the
-                // pan files, also leaving out the HII regions).
-                std::string todo = "this run stops and writes nothing (give it its own nameres)";
-                if (!result)
-                    todo = std::string("this run stops and writes nothing (") + (pan ? "give it hiiflag=0, or " : "") +
-                           "run a copy of its par file under another model name)";
-                throw Stop(std::vector<std::string>{
-                    fio::list_line({"ERROR: another run in this folder is writing " + what}),
-                    fio::list_line({todo})});
+                // the result name.
+                std::vector<std::string> lines = {
+                    fio::list_line({"ERROR: another run in this folder is writing " + what})};
+                if (result) {
+                    lines.push_back(fio::list_line({"this run stops and writes nothing (give it its own nameres)"}));
+                } else {
+                    const ModelFile mf = pan ? ModelFile::Pan
+                                             : w.key.rfind("lvg ", 0) == 0 ? ModelFile::Lvg : ModelFile::History;
+                    for (std::string& l : model_file_advice(run, model, mf)) lines.push_back(std::move(l));
+                }
+                throw Stop(lines);
             }
             case FolderLocks::Result::Unavailable:
                 // Without locks the run goes on as runs did before them.

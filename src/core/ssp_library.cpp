@@ -30,11 +30,6 @@ namespace qv {
 
 namespace {
 
-std::string pad(std::string s, std::size_t w) {
-    if (s.size() < w) s.resize(w, ' ');
-    return s;
-}
-
 bool is_blank(std::string_view s) {
     for (char c : s)
         if (c != ' ' && c != '\t' && c != '\r') return false;
@@ -52,7 +47,7 @@ struct ListEntry {
 std::vector<ListEntry> read_ssp_list(Run& run) {
     TextFile f = open_par_file(run);
     if (!modname::search_key_in_file(f, "SSP"))
-        throw Stop(fio::list_line({"Key SSP not found in file ", pad(par_file_name(run), 200)}));
+        throw Stop(fio::list_line({"Key SSP not found in file ", par_file_name(run)}));
     std::string_view skipped;
     for (int i = 0; i < 2; ++i) f.next(skipped);
 
@@ -318,7 +313,7 @@ void readflussi_asci(Run& run, float ssp_mass, bool tables) {
         const std::string path = path_of(lib.ssp_files[k]);
         if (!file_exists(path))
             throw Stop(std::vector<std::string>{
-                fio::list_line({"ERROR in opening required SSP file ", pad(path, 200)}),
+                fio::list_line({"ERROR in opening required SSP file ", path}),
                 fio::list_line({"May be you are using a wrong-old format of SSP section in .par"}),
                 data_folder_line(run.modname)});
         TextFile f = open_head(path);

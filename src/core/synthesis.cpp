@@ -405,11 +405,19 @@ void check_stellar_light(Run& run, const std::vector<std::string>& files) {
     std::string names;
     for (const std::string& f : files) names += (names.empty() ? "" : ", ") + f;
     const std::string mass = fio::list_line({"(galaxy mass", run.remind.primordial_mass, "*10^12 Mo)"});
-    if (!std::isfinite(light))
+    if (!std::isfinite(light)) {
+        // The light is the rates per unit mass times the galaxy's mass: either
+        // may be too large. The time-series reader gives every galaxy one mass.
+        const int istarfo = run.glotauspe.istarfo;
+        std::string what = "The star-formation rates of the history in " + names;
+        if (istarfo == 0)
+            what += ", or its masses (the mass columns, whose last total is the galaxy mass),";
+        else if (istarfo != 1)
+            what += ", or the galaxy mass they give,";
         throw Stop(std::vector<std::string>{
             fio::list_line({"ERROR: the stellar luminosity at tgal is not a finite number" + mass + "."}),
-            fio::list_line({"The star-formation rates of the history in " + names +
-                            " are too large: change them there. stop"})});
+            fio::list_line({what + " are too large: change them there. stop"})});
+    }
     throw Stop(std::vector<std::string>{
         fio::list_line({"ERROR: the stars give no light at tgal" + mass + "."}),
         fio::list_line({"The history in " + names +

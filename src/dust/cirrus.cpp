@@ -24,12 +24,6 @@ namespace cirrus {
 
 namespace {
 
-std::string pad200(const std::string& s) {
-    std::string t = s;
-    if (t.size() < 200) t.resize(200, ' ');
-    return t;
-}
-
 // The stop of a failed allocation of the cirrus model's arrays.
 std::string colddust_allocation_error() { return fio::list_line({"ALLOCATION ERROR IN COLDDUST"}); }
 
@@ -45,7 +39,7 @@ TextFile spectra_section(Run& run) {
     cr.NOMFIL = upto_blank(run.modname.name) + ".par";
     TextFile f = TextFile::open(cr.NOMFIL);
     if (!modname::search_key_in_file(f, RunNames::seckeys[0]))
-        throw Stop(fio::list_line({"Key SPECTRA not found in file ", pad200(cr.NOMFIL)}));
+        throw Stop(fio::list_line({"Key SPECTRA not found in file ", cr.NOMFIL}));
     fio::list_read_or_throw(f, {});
     int ndir = 0;
     fio::list_read_or_throw(f, {&ndir});

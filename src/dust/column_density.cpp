@@ -188,12 +188,6 @@ std::int64_t get_i64(const unsigned char* p) {
                                      (static_cast<std::uint64_t>(get_u32(p + 4)) << 32));
 }
 
-std::string pad200(const std::string& s) {
-    std::string t = s;
-    if (t.size() < 200) t.resize(200, ' ');
-    return t;
-}
-
 std::string errtext(int e) { return std::strerror(e); }
 
 bool disk_geometry(int igeo) { return igeo != 0 && igeo != 1; }
@@ -367,7 +361,7 @@ void IntrhoCache::start_new_file(Run& run) {
     pairs_done_ = 0;
     wbuf_.assign(kBlock, 0);
     wlen_ = 0;
-    run.con.line(fio::list_line({"Writing new quelvo.intrho to", pad200(path_)}));
+    run.con.line(fio::list_line({"Writing new quelvo.intrho to ", path_}));
 }
 
 void IntrhoCache::write_geometry_records() {
@@ -402,7 +396,7 @@ void IntrhoCache::open(Run& run) {
     finished_ = false;
     if (p.intrho_w_r != 1 && p.intrho_w_r != 2) return;
     path_ = trim_right(run.modname.name_intrho);
-    const std::string shown = pad200(path_);
+    const std::string& shown = path_;
     mode_ = 0;
     finished_ = false;
     failed_ = false;
@@ -422,20 +416,20 @@ void IntrhoCache::open(Run& run) {
     }
 
     if (kind == FileKind::Missing) {
-        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file", shown}));
-        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", shown}));
+        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file ", shown}));
+        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", shown}));
         start_new_file(run);
         return;
     }
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
-        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file", shown}));
-        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", shown}));
+        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file ", shown}));
+        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", shown}));
         start_new_file(run);
         return;
     }
     mode_ = 2;
-    run.con.line(fio::list_line({"Trying to use existing intrho file", shown}));
+    run.con.line(fio::list_line({"Trying to use existing intrho file ", shown}));
 
     // Is the file complete? Header, pair records, signature, and nothing more.
     std::string why;
@@ -526,14 +520,14 @@ void IntrhoCache::open(Run& run) {
     };
     if (!parse()) {
         run.con.line(fio::list_line({"WARNING: intrho file ", path_, " is incomplete: ", why}));
-        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", shown}));
+        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", shown}));
         start_new_file(run);
     }
 }
 
 void IntrhoCache::header_geometry(Run& run) {
     RunParameters& p = run.parametri;
-    const std::string shown = pad200(path_);
+    const std::string& shown = path_;
     igeo_ = p.igeo;
     rsur_ = p.rsur;
     zsur_ = p.zsur;
@@ -546,7 +540,7 @@ void IntrhoCache::header_geometry(Run& run) {
     if (mode_ != 2) return;
 
     if (f_igeo_ != p.igeo)
-        throw Stop(fio::list_line({"ERROR: intrho_w_r = 2 but different geometry", " (IGEO) in intrho file", shown}));
+        throw Stop(fio::list_line({"ERROR: intrho_w_r = 2 but different geometry", " (IGEO) in intrho file ", shown}));
 
     const float r0 = f_rsur_;
     const float dr = std::fabs(r0 / p.rsur - 1.0f);
@@ -554,7 +548,7 @@ void IntrhoCache::header_geometry(Run& run) {
     if (dr > 1e-4f) {
         const int istarfo = run.glotauspe.istarfo;
         if (istarfo == 4 || istarfo == 5) {
-            run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file", shown}));
+            run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file ", shown}));
             run.con.line(fio::list_line({r0, " in file but now is", p.rsur}));
             run.con.line(fio::list_line({"I force intrho to 0 and proceed"}));
             close_fd();
@@ -565,14 +559,14 @@ void IntrhoCache::header_geometry(Run& run) {
             return;
         }
         throw Stop(std::vector<std::string>{
-            fio::list_line({"ERROR: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file", shown}),
+            fio::list_line({"ERROR: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file ", shown}),
             fio::list_line({r0, " in file but now is", p.rsur})});
     }
     if (disk_) {
         const float z0 = f_zsur_;
         if (std::fabs(z0 / p.zsur - 1.0f) > 1e-4f)
             throw Stop(std::vector<std::string>{
-                fio::list_line({"ERROR: intrho_w_r = 2 zdiff/rgal mismatch", " in intrho file", shown}),
+                fio::list_line({"ERROR: intrho_w_r = 2 zdiff/rgal mismatch", " in intrho file ", shown}),
                 fio::list_line({z0, " in file but now is", p.zsur})});
     }
 }
@@ -589,7 +583,7 @@ void IntrhoCache::header_grid(Run& run) {
     if (mode_ != 2) return;
     if (f_ndr_ != ndr_ || f_nthe_ != nthe_ || f_nphi_ != nphi_)
         throw Stop(std::vector<std::string>{
-            fio::list_line({"ERROR: intrho_w_r = 2 but grid dimension mismatch", " in intrho file", pad200(path_)}),
+            fio::list_line({"ERROR: intrho_w_r = 2 but grid dimension mismatch", " in intrho file ", path_}),
             fio::list_line({f_ndr_, f_nthe_, f_nphi_, " in file"}),
             fio::list_line({ndr_, nthe_, nphi_, " now"})});
 }
@@ -633,7 +627,7 @@ void IntrhoCache::dependencies(Run& run, std::int64_t pairs_needed) {
     else
         run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but intrho file ", path_, " holds", file_pairs_,
                                      " pair records and this run needs", pairs_needed}));
-    run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", pad200(path_)}));
+    run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", path_}));
     start_new_file(run);
     write_header_records();
 }

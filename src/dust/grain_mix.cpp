@@ -26,11 +26,6 @@ constexpr std::array<const char*, 14> kMixKeys = {
     "amin_gr",  "amax_gr",  "amin_si", "amax_si", "beta1_gr", "beta2_gr", "beta1_si",
     "beta2_si", "ab_gr",    "ab_si",   "corgra",  "corsil",   "xx",       "xh"};
 
-std::string pad(std::string s, std::size_t w) {
-    if (s.size() < w) s.resize(w, ' ');
-    return s;
-}
-
 template <int N>
 float* mix_target(GrainSizeMix<N>& m, float& xx, float& xh, int k) {
     float* t[14] = {&m.amin_gr,  &m.amax_gr,  &m.amin_si, &m.amax_si, &m.beta1_gr,
@@ -46,10 +41,10 @@ float* mix_target(GrainSizeMix<N>& m, float& xx, float& xh, int k) {
 template <int N>
 void read_mix_section(Run& run, const char* seckey, GrainSizeMix<N>& m, float& xx, float& xh,
                       float& nh1) {
-    const std::string name84 = pad(par_file_name(run), 84);
+    const std::string par = par_file_name(run);
     TextFile f = open_par_file(run);
     if (!modname::search_key_in_file(f, seckey))
-        throw Stop(fio::list_line({std::string("Key ") + seckey + " not found in file ", name84}));
+        throw Stop(fio::list_line({std::string("Key ") + seckey + " not found in file ", par}));
 
     std::array<bool, 14> seen{};
     read_keyed_section(
@@ -75,7 +70,7 @@ void read_mix_section(Run& run, const char* seckey, GrainSizeMix<N>& m, float& x
         },
         [&](const std::string& key) {
             run.con.line(fio::write_line("(' WARNING: unknown key in file ',A,': ',A)",
-                                         {name84, pad(key.substr(0, 10), 10)}));
+                                         {par, key_field(key)}));
             const std::string hint = fixed_column_hint(key);
             if (!hint.empty()) run.con.line(hint);
         });
@@ -92,7 +87,7 @@ void read_mix_section(Run& run, const char* seckey, GrainSizeMix<N>& m, float& x
         throw Stop(std::vector<std::string>{
             fio::write_line(
                 "(' FATAL ERROR: less keys than expected in file ',A,': found',I3,' expected',I3)",
-                {name84, found, 14}),
+                {par, found, 14}),
             fio::list_line({std::string("missing keys in section ") + seckey + ":" + missing})});
     nh1 *= xh;
 }

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "core/allocating.h"
+#include "core/parfile.h"
 #include "core/run.h"
 #include "core/stop.h"
 #include "dust/cirrus_phases.h"
@@ -184,10 +185,34 @@ bool stale_temporary_file(const Run& run, const std::string& path) {
     return begins_as_spectra_file(path);
 }
 
+std::vector<float> spectra_section_directions(const Run& run) {
+    std::vector<float> dirs;
+    try {
+        TextFile f = TextFile::open(par_file_name(run));
+        if (!modname::search_key_in_file(f, RunNames::seckeys[0])) return {};
+        if (fio::list_read(f, {}).status != fio::ReadStatus::Ok) return {};
+        int ndir = 0;
+        if (fio::list_read(f, {&ndir}).status != fio::ReadStatus::Ok || ndir < 1) return {};
+        // One record per direction: a count beyond the file's lines ends at its end.
+        for (int d = 1; d <= ndir; ++d) {
+            float a = 0.0f;
+            if (fio::list_read(f, {&a}).status != fio::ReadStatus::Ok) return {};
+            if (!(a >= 0.0f && a <= 90.0f)) return {};
+            dirs.push_back(a);
+        }
+    } catch (const IoError&) {
+        return {};
+    }
+    return dirs;
+}
+
 void check_temporary_names(const Run& run) {
     const std::string base = upto_blank(run.modname.name_res) + ".";
+    // Only the names this run will write: the angle average and the SPECTRA
+    // directions (the emulator's own directions get no file). A file at any
+    // other name is not the run's business.
     std::vector<std::string> names = {base + "spe.tmp"};
-    for (int deg = 0; deg <= 90; ++deg) names.push_back(base + direction_suffix(float(deg)) + ".tmp");
+    for (const float deg : spectra_section_directions(run)) names.push_back(base + direction_suffix(deg) + ".tmp");
     for (const std::string& t : names)
         if (exists_any(t) && !stale_temporary_file(run, t)) temporary_name_taken(t);
 }

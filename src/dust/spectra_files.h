@@ -35,10 +35,16 @@ std::string spectra_file_name(const Run& run, int d, bool ssp_grid = false);
 // does, or as far as a run killed while writing it got (empty included).
 bool stale_temporary_file(const Run& run, const std::string& path);
 
+// The inclinations of the SPECTRA section of the run's par file, as the
+// cirrus model will read them, read only: empty when the section cannot be
+// read or holds a direction the cirrus model refuses (the run then stops
+// there, before it writes a spectra file).
+std::vector<float> spectra_section_directions(const Run& run);
+
 // Before the run computes anything (with pahflag, or annflag not 0): a file
-// at one of the temporary names that the spectra of this result name can take
-// (the angle average and the inclinations 0 to 90 degrees) that is not stale
-// stops the run as the spectra writer would at the end.
+// at one of the temporary names that the spectra of this run will take (the
+// angle average and the SPECTRA directions) that is not stale stops the run as
+// the spectra writer would at the end. Files at other names are not looked at.
 void check_temporary_names(const Run& run);
 
 // Whether direction d gets a file (the angle average always, the emulator's

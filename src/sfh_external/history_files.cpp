@@ -85,12 +85,6 @@ int int_field(const TextFile& f, std::size_t i, std::size_t start, std::size_t w
     return static_cast<int>(*v);
 }
 
-std::string name200(const std::string& name) {
-    std::string s = name;
-    if (s.size() < 200) s.resize(200, ' ');
-    return s;
-}
-
 void check_geometry(const Run& run, const std::string& history) {
     const RunParameters& p = run.parametri;
     const struct {

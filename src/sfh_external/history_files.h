@@ -59,8 +59,6 @@ float trapezoid(const Vec<float>& t, int n, F value) {
     return 0.5f * s;
 }
 
-// A file name as a 200-character field (the messages that name a file so).
-std::string name200(const std::string& name);
 
 // Stops the run when a geometry value that reaches the dust model is negative
 // (a relative value that this history does not resolve), naming the key.

@@ -42,13 +42,13 @@ PeltoFile read_file(Run& run, int c, float& rdisk, float& zdisk, float& rdiskg, 
     PeltoFile pf;
     const std::string name = kFiles[c - 1];
     if (!file_exists(name)) {
-        run.con.line(fio::list_line({"No file: ", sfh_external::name200(name)}));
+        run.con.line(fio::list_line({"No file: ", name}));
         return pf;
     }
     const TextFile f = TextFile::open(name);
     const std::vector<std::size_t> rows = content_lines(f, 4);
     if (f.line_count() < 4 || rows.empty()) {
-        run.con.line(fio::list_line({"No file: ", sfh_external::name200(name)}));
+        run.con.line(fio::list_line({"No file: ", name}));
         return pf;
     }
     pf.present = true;

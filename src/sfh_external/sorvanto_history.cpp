@@ -117,7 +117,7 @@ void read_history(Run& run, float& ssp_mass, float& fgas, float& sfrt, float& zi
     for (int c = 1; c <= 2; ++c) {
         const std::string name = kFiles[c - 1];
         if (!file_exists(name)) {
-            run.con.line(fio::list_line({"manca il file ", sfh_external::name200(name)}));
+            run.con.line(fio::list_line({"manca il file ", name}));
             run.con.line(fio::list_line({c == 1 ? "no disk, only bulge" : "no bulge, only disk"}));
             continue;
         }

@@ -132,26 +132,23 @@ TEST(ReadLvg, CasesOfTheSection) {
         std::vector<std::string> expect;  // texts found in the output (or the stop)
         float z_lvg;
     };
-    const std::string name84 = [] {
-        std::string s = "m.par";
-        s.resize(84, ' ');
-        return s;
-    }();
+    // The par file is named as it is, without the blanks of its field.
+    const std::string par = "m.par";
     const std::vector<Case> cases = {
         {"missing section", "MAIN\nistarfo   0\n", false,
-         {" Key LVG not found in file " + name84, " no LVG calculation"}, 0.0f},
+         {" Key LVG not found in file " + par, " no LVG calculation"}, 0.0f},
         {"z_lvg 0 with the other keys missing", "LVG\nz_lvg     0.0\n", false, {" no LVG calculation"}, 0.0f},
         {"z_lvg 0 first, a bad line after it", "LVG\nz_lvg     0.0\ndelt_tk   abc\nfoo       1.0\n", false,
          {" no LVG calculation"}, 0.0f},
         {"nine keys", LvgKeys().drop("fini_vg").text(), true,
-         {" FATAL ERROR: less keys than expected in file " + name84 + ": found  9 expected 10",
+         {" FATAL ERROR: less keys than expected in file " + par + ": found  9 expected 10",
           "missing keys in section LVG: fini_vg"},
          0.0f},
         {"a repeated key does not replace a missing one", LvgKeys().drop("fini_vg").add("inic_vg", "0.5").text(),
          true, {"found  9 expected 10"}, 0.0f},
         {"a repeated key keeps its last value", LvgKeys().add("z_lvg", "2.0").text(), false, {}, 2.0f},
         {"an unknown key", LvgKeys().add("z_lvgx", "3.0").text(), false,
-         {" WARNING: unknown key in file " + name84 + ": z_lvgx    "}, 1.0f},
+         {" WARNING: unknown key in file " + par + ": z_lvgx    "}, 1.0f},
         {"a section key ends the section", "LVG\nz_lvg     1.0\ndelt_tk   1.0\nSPECTRA\ninic_tk   1.0\n", true,
          {"found  2 expected 10"}, 1.0f},
         {"comment lines and an indented key are passed over",

@@ -113,6 +113,26 @@ const BadInput kCases[] = {
      {" FATAL ERROR - the value of key tgal on the command line has a decimal comma: tgal=7,5",
       " numbers take a decimal point, not a comma: write 7.5"},
      true},
+    // Thousands separators are named as such, with the number without them;
+    // a count with a comma has no single number meant.
+    {"MAIN mcloud thousands separators", main_key("mcloud", "1,000,000"), {}, 1,
+     {" FATAL ERROR - the value of key mcloud in file m1.par, line 10, has thousands separators: mcloud    1,000,000",
+      " numbers take a decimal point, not a comma: write 1000000\n"},
+     true},
+    {"override mcloud=1,000,000", same, {"mcloud=1,000,000"}, 1,
+     {" FATAL ERROR - the value of key mcloud on the command line has thousands separators: mcloud=1,000,000",
+      " numbers take a decimal point, not a comma: write 1000000\n"},
+     true},
+    {"MAIN ndr two counts", main_key("ndr", "20,30"), {}, 1,
+     {" FATAL ERROR - the value of key ndr in file m1.par, line 22, has a decimal comma: ndr       20,30",
+      " numbers take a decimal point, not a comma: 20,30 reads as 20.30 or as the two values 20 and 30, and ndr "
+      "takes one whole number\n"},
+     true},
+    {"override ndr=20,30", same, {"ndr=20,30"}, 1,
+     {" FATAL ERROR - the value of key ndr on the command line has a decimal comma: ndr=20,30",
+      " numbers take a decimal point, not a comma: 20,30 reads as 20.30 or as the two values 20 and 30, and ndr "
+      "takes one whole number\n"},
+     true},
     {"MIXDIF amin_gr decimal comma", edit("amin_gr   8.0e-7     smallest graphite radius",
                                           "amin_gr   8,0e-7     smallest graphite radius"),
      {}, 1,
@@ -226,9 +246,11 @@ INSTANTIATE_TEST_SUITE_P(Table, BadInputRun, ::testing::ValuesIn(kCases), [](con
     return n;
 });
 
-// A comment may begin inside MAIN's value field, after a blank or a tab: the
-// value is the field's first item, and the run gives the files of the same
-// run without the comments.
+// A comment may begin inside MAIN's value field, after a blank, a tab or a
+// comma: the value is the field's first item, and the run gives the files of
+// the same run without the comments. A number with its decimal point or
+// exponent before a comma is such a first item, in the par file as on the
+// command line.
 TEST(BadInputNames, CommentInsideMainValueFieldsRunsAsWithout) {
     test::TempDir dir;
     const std::string argv0 = test::write_example_model("m1", dir.file("data"));
@@ -240,13 +262,22 @@ TEST(BadInputNames, CommentInsideMainValueFieldsRunsAsWithout) {
         ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
         for (const auto& f : outputs) want.push_back(test::read_text(f));
     }
-    std::string par = replace_once(plain, "tgal      13.0        galaxy age, Gyr", "tgal      13.0 galaxy age, Gyr");
-    par = replace_once(par, "mcloud    1.0e6       mass", "mcloud    1.0e6 solar masses, mass");
+    std::string par = replace_once(plain, "tgal      13.0        galaxy age, Gyr", "tgal      13.0,12.0 two ages tried");
+    par = replace_once(par, "mcloud    1.0e6       mass", "mcloud    1.0e6,5 solar masses, mass");
     par = replace_once(par, "rcloud    16.0        cloud", "rcloud    16.0\tcloud");
+    par = replace_once(par, "vout      -1.0        escape", "vout      -1.0 escape");
     test::write_text("m1.par", par);
     for (const auto& f : outputs) fs::remove(f);
+    {
+        test::CapturedConsole cc;
+        ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
+        for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(test::read_text(outputs[k]), want[k]) << outputs[k];
+    }
+    // The same values on the command line, over the plain par file.
+    test::write_text("m1.par", plain);
+    for (const auto& f : outputs) fs::remove(f);
     test::CapturedConsole cc;
-    ASSERT_EQ(run_main(cc, {argv0, "m1"}), 0) << cc.out.str();
+    ASSERT_EQ(run_main(cc, {argv0, "m1", "tgal=13.0,5", "mcloud=1.0e6,5"}), 0) << cc.out.str();
     for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(test::read_text(outputs[k]), want[k]) << outputs[k];
 }
 
@@ -408,6 +439,24 @@ TEST(TemporarySpectraNames, ATakenNameStopsBeforeTheRun) {
         }
         EXPECT_EQ(files_here(), before);
         EXPECT_EQ(test::read_text(c.file), c.text);
+    }
+}
+
+// Only the temporary names that this run writes are looked at: the angle
+// average's and those of its SPECTRA directions (0, 45, 70, 80 and 90 degrees
+// in the example). A file at another inclination's name is the user's own and
+// is let be. istarfo=3 ends each run just after the check.
+TEST(TemporarySpectraNames, NamesThisRunDoesNotWriteAreLetBe) {
+    for (const char* file : {"m1.5.tmp", "m1.1.tmp", "m1.89.tmp"}) {
+        SCOPED_TRACE(file);
+        test::TempDir dir;
+        const std::string argv0 = test::write_example_model("m1", dir.file("data"));
+        test::write_text(file, "the user's own file\n");
+        test::CapturedConsole cc;
+        EXPECT_EQ(run_main(cc, {argv0, "m1", "pahflag=1", "istarfo=3"}), 1);
+        EXPECT_EQ(cc.out.str().find("temporary name"), std::string::npos) << cc.out.str();
+        EXPECT_EQ(cc.out_lines().back(), " istarfo=           3  not valid. stop.");
+        EXPECT_EQ(test::read_text(file), "the user's own file\n");
     }
 }
 

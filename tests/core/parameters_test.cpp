@@ -320,15 +320,16 @@ TEST_F(Params, ExtflagSetsTheExtinctionMode) {
 TEST_F(Params, UnknownKeyWarnsWithoutConvertingItsValue) {
     read(test::MainKeys().text() + "colour    blue\n");
     const std::string out = cc.out.str();
-    std::string name = "m1.par";
-    name.resize(200, ' ');
-    EXPECT_NE(out.find(" SEVERE WARNING: unknown key in file " + name + ": colour    "), std::string::npos);
+    // The par file is named without the blanks of its field.
+    EXPECT_NE(out.find(" SEVERE WARNING: unknown key in file m1.par: colour    \n"), std::string::npos) << out;
 }
 
 TEST_F(Params, UnknownOverrideOnlyWarns) {
     read(test::MainKeys().text(), {"nameresults=x"});
-    EXPECT_NE(cc.out.str().find("unknown key in file"), std::string::npos);
-    EXPECT_NE(cc.out.str().find(": nameresult"), std::string::npos);
+    // It came from the command line, not from the par file.
+    EXPECT_NE(cc.out.str().find(" SEVERE WARNING: unknown key on the command line: nameresult\n"), std::string::npos)
+        << cc.out.str();
+    EXPECT_EQ(cc.out.str().find("in file"), std::string::npos) << cc.out.str();
 }
 
 TEST_F(Params, BlankValueCountsAsNotGiven) {
@@ -492,14 +493,13 @@ TEST_F(Params, SectionsInAnyOrder) {
 TEST_F(Params, NoMainSection) {
     auto lines = stop_lines("SSP\n1 x\n");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(" Key MAIN not found in file m1.par", 0), 0u);
+    EXPECT_EQ(lines[0], " Key MAIN not found in file m1.par");
 }
 
 TEST_F(Params, ObsoleteSectionsStop) {
     auto lines = stop_lines(test::MainKeys().text() + "BURST\n");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind(" ERROR: Please remove obsolete section BURST from", 0), 0u);
-    EXPECT_NE(lines[0].find(" Stop"), std::string::npos);
+    EXPECT_EQ(lines[0], " ERROR: Please remove obsolete section BURST from m1.par Stop");
 }
 
 TEST_F(Params, MissingParFileIsAnErrorAndIsNotCreated) {

@@ -202,54 +202,106 @@ TEST(KeyedSection, WhereAValueRunsPastColumnTwentyDependsOnHowTheFieldIsRead) {
     EXPECT_EQ(read_line_as("tgal      13.0 galaxy age, Gyr", ValueRead::FreeFormat).value, "13.0 galax");
 }
 
-// A number followed by a comma and a digit is a decimal comma: a free-format
-// read would take "7,5" as 7 and an edit descriptor would refuse it. The run
-// stops naming the key, the file and the line, whichever way the field is read.
+// A whole number followed by a comma and a digit is a decimal comma (or a
+// thousands separator): a free-format read would take "7,5" as 7 and an edit
+// descriptor would refuse it. The run stops naming the key, the file and the
+// line, whichever way the field is read. A number that has its decimal point
+// or exponent before the comma is whole for a free-format read, which takes it
+// and leaves the rest as a comment; an edit descriptor still cannot read it.
 TEST(KeyedSection, DecimalCommaStopsNamingTheKeyFileAndLine) {
+    const char* const kPoint = " numbers take a decimal point, not a comma";
     const struct {
         const char* line;
-        const char* hint;  // the second stop line; empty: no stop
+        std::string free_hint;    // the second stop line of a free-format read; empty: no stop
+        std::string edited_hint;  // the same with an edit descriptor
+        const char* what = "a decimal comma";
     } cases[] = {
-        {"tgal      7,5", " numbers take a decimal point, not a comma: write 7.5"},
-        {"a         -0,25e-3 comment", " numbers take a decimal point, not a comma: write -0.25e-3"},
-        {"a         123456789,5", " numbers take a decimal point, not a comma: write 123456789.5"},
-        {"a         1.5,3", " numbers take a decimal point, not a comma"},
-        {"mcloud    1,0e6 solar masses", " numbers take a decimal point, not a comma: write 1.0e6"},
-        {"a         7, 5", ""},
-        {"a         7,x", ""},
-        {"a         7 ,5", ""},
-        {"a         7.5 x,5", ""},
-        {"a                   7,5", ""},  // outside the value field
-        {"zz        7,5", ""},            // not the reader's key: only the warning
+        {"tgal      7,5", std::string(kPoint) + ": write 7.5", std::string(kPoint) + ": write 7.5"},
+        {"a         -0,25e-3 comment", std::string(kPoint) + ": write -0.25e-3", std::string(kPoint) + ": write -0.25e-3"},
+        {"a         123456789,5", std::string(kPoint) + ": write 123456789.5", std::string(kPoint) + ": write 123456789.5"},
+        {"mcloud    1,0e6 solar masses", std::string(kPoint) + ": write 1.0e6", std::string(kPoint) + ": write 1.0e6"},
+        // Complete numbers before the comma: values that ran as their first number.
+        {"a         1.5,3", "", kPoint},
+        {"tgal      13.0,12.0 two ages tried", "", kPoint},
+        {"tgal      13.0,5", "", kPoint},
+        {"mcloud    1.0e6,5", "", kPoint},
+        {"mcloud    1e6,5", "", kPoint},
+        // Thousands separators, and the readings of one group of three digits.
+        {"mcloud    1,000,000", std::string(kPoint) + ": write 1000000", std::string(kPoint) + ": write 1000000",
+         "thousands separators"},
+        {"mcloud    -12,500,000.5", std::string(kPoint) + ": write -12500000.5", std::string(kPoint) + ": write -12500000.5",
+         "thousands separators"},
+        {"a         7,500", std::string(kPoint) + ": write 7.500 or 7500, as meant",
+         std::string(kPoint) + ": write 7.500 or 7500, as meant"},
+        {"a         0,500", std::string(kPoint) + ": write 0.500", std::string(kPoint) + ": write 0.500"},
+        {"a         1,5,3", std::string(kPoint) + ", and a takes one value", std::string(kPoint) + ", and a takes one value"},
+        {"a         7, 5", "", ""},
+        {"a         7,x", "", ""},
+        {"a         7 ,5", "", ""},
+        {"a         7.5 x,5", "", ""},
+        {"a                   7,5", "", ""},  // outside the value field
+        {"zz        7,5", "", ""},            // not the reader's key: only the warning
     };
     for (const auto& c : cases) {
         for (const ValueRead how : {ValueRead::FreeFormat, ValueRead::Edited}) {
             SCOPED_TRACE(std::string(c.line) + (how == ValueRead::FreeFormat ? " (free-format)" : " (edited)"));
+            const std::string& hint = how == ValueRead::FreeFormat ? c.free_hint : c.edited_hint;
             const LineOutcome r = read_line_as(c.line, how);
-            const bool comma_stop = !r.stop.empty() && r.stop[0].find("decimal comma") != std::string::npos;
-            if (!*c.hint) {
+            const bool comma_stop = !r.stop.empty() && r.stop[0].find(" has ") != std::string::npos;
+            if (hint.empty()) {
                 EXPECT_FALSE(comma_stop) << r.stop[0];
+                if (how == ValueRead::FreeFormat && std::string(c.line).rfind("zz", 0) != 0) {
+                    EXPECT_TRUE(r.stop.empty()) << r.stop[0];
+                }
                 continue;
             }
             ASSERT_EQ(r.stop.size(), 2u);
             const std::string key = std::string(c.line).substr(0, std::string(c.line).find(' '));
-            EXPECT_EQ(r.stop[0], " FATAL ERROR - the value of key " + key +
-                                     " in file t.par, line 1, has a decimal comma: " + c.line);
-            EXPECT_EQ(r.stop[1], c.hint);
+            EXPECT_EQ(r.stop[0], " FATAL ERROR - the value of key " + key + " in file t.par, line 1, has " + c.what +
+                                     ": " + c.line);
+            EXPECT_EQ(r.stop[1], hint);
         }
     }
+    // The first number of a free-format field is read whole.
+    EXPECT_EQ(read_line_as("tgal      13.0,12.0 two ages tried", ValueRead::FreeFormat).value, "13.0,12.0 ");
 }
 
-TEST(KeyedSection, DecimalCommaNumber) {
+// What a value with a comma can have meant, for a key that takes a real and
+// for one that takes a whole number (a count or a switch): "20,30" for a
+// count is 20.30 or the two values 20 and 30, and no single number is named.
+TEST(KeyedSection, DecimalCommaValue) {
     const struct {
         const char* text;
-        std::optional<std::string> meant;
+        bool whole;
+        std::optional<std::string> advice;  // nothing: no stop
     } cases[] = {
-        {"7,5", "7.5"},         {"  +12,75 x", "+12.75"}, {"1,0e6", "1.0e6"}, {"3,5d-2,", "3.5d-2"},
-        {"1.5,3", ""},          {"1e3,4", ""},            {"7,5.3", ""},            {"7,", std::nullopt}, {",5", std::nullopt},
-        {"7 ,5", std::nullopt}, {"x7,5", std::nullopt},  {"", std::nullopt},   {"7.5", std::nullopt},
+        {"7,5", false, "numbers take a decimal point, not a comma: write 7.5"},
+        {"  +12,75 x", false, "numbers take a decimal point, not a comma: write +12.75"},
+        {"1,0e6", false, "numbers take a decimal point, not a comma: write 1.0e6"},
+        {"3,5d-2,", false, "numbers take a decimal point, not a comma: write 3.5d-2"},
+        {"1,000,000", false, "numbers take a decimal point, not a comma: write 1000000"},
+        {"1,000,000", true, "numbers take a decimal point, not a comma: write 1000000"},
+        {"1,000", true, "numbers take a decimal point, not a comma: write 1.000 or 1000, as meant"},
+        {"1,00,000", false, "numbers take a decimal point, not a comma, and k takes one value"},
+        {"20,30", true,
+         "numbers take a decimal point, not a comma: 20,30 reads as 20.30 or as the two values 20 and 30, and k takes "
+         "one whole number"},
+        {"20,30", false, "numbers take a decimal point, not a comma: write 20.30"},
+        {"7,5.3", false, "numbers take a decimal point, not a comma, and k takes one value"},
+        {"1.5,3", false, std::nullopt},
+        {"1e3,4", false, std::nullopt},
+        {"13.0,12.0", true, std::nullopt},
+        {"7,", false, std::nullopt},
+        {",5", false, std::nullopt},
+        {"7 ,5", false, std::nullopt},
+        {"x7,5", false, std::nullopt},
+        {"", false, std::nullopt},
+        {"7.5", false, std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(decimal_comma_number(c.text), c.meant) << c.text;
+    for (const auto& c : cases) {
+        const auto v = decimal_comma_value(c.text, ValueRead::FreeFormat, c.whole, "k");
+        EXPECT_EQ(v ? std::optional<std::string>(v->advice) : std::nullopt, c.advice) << c.text << " whole " << c.whole;
+    }
 }
 
 // Every reader ends at the next section's key line before it sees it, so that

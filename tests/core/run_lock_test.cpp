@@ -354,8 +354,23 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
     // on a galaxy age to be read from a missing age.par.
     const std::string no_age = "tgal=-1";
     const std::string age_missing = "age.par";
+    // A copy under another model name needs the inputs named after the model
+    // (the HII model list here) and the history under its own name; the
+    // command to run is said in full (checked below).
     const std::string model_named =
-        " this run stops and writes nothing (run a copy of its par file under another model name)";
+        " this run stops and writes nothing: wait for the other run to end, or run a copy of the model under another "
+        "name:";
+    const std::string pan_named =
+        " this run stops and writes nothing: wait for the other run to end, give it hiiflag=0, or run a copy of the "
+        "model under another name:";
+    const std::string exports_named =
+        " this run stops and writes nothing: wait for the other run to end, or run this one in another folder (the "
+        "export files are named after the model)";
+    // The tav model's galaxy is the one its model name gives: no copy.
+    const std::string tav_named =
+        " this run stops and writes nothing: wait for the other run to end, give it hiiflag=0, or run it in another "
+        "folder (the tav model takes its galaxy from the model name: a copy under another name would be another "
+        "galaxy)";
     const std::vector<Case> cases = {
         {"its result name", "result r1", {"nameres=r1"},
          " ERROR: another run in this folder is writing r1.out (and the result files r1.*)",
@@ -364,13 +379,13 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
          " ERROR: another run in this folder is writing m1.out (and the result files m1.*)",
          " this run stops and writes nothing (give it its own nameres)"},
         {"its model's pan files", "pan m1", {"nameres=r2"},
-         " ERROR: another run in this folder is writing m1.pan (or m1_<set>.pan)",
-         " this run stops and writes nothing (give it hiiflag=0, or run a copy of its par file under another model "
-         "name)"},
+         " ERROR: another run in this folder is writing m1.pan (or m1_<set>.pan)", pan_named},
+        {"the tav model's pan files", "pan m1", {"nameres=r2"},
+         " ERROR: another run in this folder is writing m1.pan (or m1_<set>.pan)", tav_named, "istarfo=4"},
         {"its model's lvg file", "lvg m1", {"nameres=r2"}, " ERROR: another run in this folder is writing m1.lvg",
          model_named},
         {"its model's history export files", "history m1", {"nameres=r2"},
-         " ERROR: another run in this folder is writing m1.sft, m1.sfd and m1.sfb", model_named, "istarfo=5"},
+         " ERROR: another run in this folder is writing m1.sft, m1.sfd and m1.sfb", exports_named, "istarfo=5"},
         {"pan files it does not write", "pan m1", {"nameres=r2", "hiiflag=0"}, "", ""},
         {"an lvg file it does not write", "lvg m1", {"nameres=r2", "emiflag=0"}, "", ""},
         {"pan files of a run without gas", "pan m1", {"nameres=r2", "mmolfraz=-1"}, "", "", no_age, age_missing, 2},
@@ -399,6 +414,14 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
         const std::string out = cc.out.str() + cc.err.str();
         if (!c.message.empty()) {
             EXPECT_NE(out.find(c.message + "\n" + c.then + "\n"), std::string::npos) << out;
+            if (c.then == model_named || c.then == pan_named) {
+                // The copy: the par file and the HII model list, then the run
+                // under the copy's name with the history of this one and the
+                // same arguments.
+                std::string cmd = " cp m1.par m1_2.par; cp m1.lin m1_2.lin; " + argv0 + " m1_2 namesf=m1";
+                for (std::size_t k = 2; k < args.size(); ++k) cmd += " " + args[k];
+                EXPECT_NE(out.find(c.then + "\n" + cmd + "\n"), std::string::npos) << out;
+            }
             std::vector<std::string> now = folder_files();
             std::erase(now, std::string(".quelvo.lock"));
             std::vector<std::string> was = before;

@@ -282,19 +282,34 @@ TEST_F(SynthFixture, StellarLightThatIsNotFiniteOrNoneStops) {
         const char* what;
         float rate, mass;
         std::vector<std::string> says;  // nothing: the light is usable
+        int istarfo = 0;                // the reader, which says where the galaxy mass comes from
     };
+    const std::string overflow =
+        " ERROR: the stellar luminosity at tgal is not a finite number (galaxy mass   3.56999999E+25 *10^12 Mo).";
     const Case cases[] = {
         {"a usable history", 2.0f, 0.1f, {}},
         {"no star formation", 0.0f, 0.1f,
          {" ERROR: the stars give no light at tgal (galaxy mass  0.100000001     *10^12 Mo).",
           " The history in m1.sf, m1.ele forms no stars that shine at tgal: give it star formation there. stop"}},
-        {"a galaxy mass that overflows the light", 2.0f, 3.57e25f,
-         {" ERROR: the stellar luminosity at tgal is not a finite number (galaxy mass   3.56999999E+25 *10^12 Mo).",
-          " The star-formation rates of the history in m1.sf, m1.ele are too large: change them there. stop"}},
+        // The light is the rates per unit mass times the galaxy mass: the
+        // message names what sets each of them (the external models' wording
+        // is run with their files).
+        {"a galaxy mass that overflows the light",
+         2.0f,
+         3.57e25f,
+         {overflow,
+          " The star-formation rates of the history in m1.sf, m1.ele, or its masses (the mass columns, whose last "
+          "total is the galaxy mass), are too large: change them there. stop"}},
+        {"the same from a time series, whose galaxies have one mass",
+         2.0f,
+         3.57e25f,
+         {overflow, " The star-formation rates of the history in m1.sf, m1.ele are too large: change them there. stop"},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         history(times(0.1f, 14.0f), c.rate);
+        run.glotauspe.istarfo = c.istarfo;
         run.remind.primordial_mass = c.mass;
         run_synthesis(run);
         const float light = stellar_light(run);

@@ -81,6 +81,10 @@ TEST(CirrusDirections, SectionErrorsStopClearly) {
         });
         ASSERT_EQ(s.size(), 1u);
         EXPECT_NE(s[0].find(c.message), std::string::npos) << s[0];
+        // The par file is named without the blanks of its field.
+        if (std::string(c.what) == "no section") {
+            EXPECT_EQ(s[0], " Key SPECTRA not found in file m.par");
+        }
     }
     // Numbers that do not read end the run in the I/O layer.
     test::CirrusModel m("SPECTRA\n%\n2\n30\nforty\n");
@@ -168,7 +172,7 @@ TEST(ColdDust, CacheWrittenAndThenRead) {
     // example runs with the cache.
     a.run.parametri.emiflag = false;
     colddust(a.run, 0.3f, 0.0f);
-    EXPECT_TRUE(contains(a.out(), fio::list_line({"Writing new quelvo.intrho to", std::string(200 - 13, ' ').insert(0, "quelvo.intrho")})));
+    EXPECT_TRUE(contains(a.out(), fio::list_line({"Writing new quelvo.intrho to quelvo.intrho"})));
     ASSERT_TRUE(fs::exists("quelvo.intrho"));
     // A second model in the same folder uses it.
     test::CirrusModel b;

@@ -27,10 +27,8 @@ using test::contains;
 using test::index_of;
 using test::stop_lines;
 
-std::string pad200(std::string s) {
-    s.resize(std::max<std::size_t>(s.size(), 200), ' ');
-    return s;
-}
+// A file name as the messages show it after their text: after one blank.
+std::string named(const std::string& s) { return " " + s; }
 
 std::vector<unsigned char> bytes_of(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -126,7 +124,7 @@ TEST(IntrhoCache, WrittenInModeOneAndReadInModeTwoGivesTheSameColumns) {
         ASSERT_EQ(static_cast<std::int64_t>(written.size()), needed);
         EXPECT_GT(needed, igeo == 2 ? 65536 : 10000);  // the disk's pairs fill more than one block
         EXPECT_EQ(w.run.cirrus.cache.pairs_done(), needed);
-        EXPECT_TRUE(contains(w.out(), "Writing new quelvo.intrho to" + pad200("quelvo.intrho")));
+        EXPECT_TRUE(contains(w.out(), "Writing new quelvo.intrho to" + named("quelvo.intrho")));
         ASSERT_TRUE(fs::exists("quelvo.intrho"));
         EXPECT_TRUE(files_starting("quelvo.intrho.tmp").empty());
 
@@ -134,7 +132,7 @@ TEST(IntrhoCache, WrittenInModeOneAndReadInModeTwoGivesTheSameColumns) {
         if (igeo == 2) make_small_disk(r);
         r.start();
         EXPECT_EQ(r.mode(), 2);
-        EXPECT_TRUE(contains(r.out(), "Trying to use existing intrho file" + pad200("quelvo.intrho")));
+        EXPECT_TRUE(contains(r.out(), "Trying to use existing intrho file" + named("quelvo.intrho")));
         const std::vector<float> read = r.pairs();
         r.finish();
         // No ray was traced: the columns all came from the file.
@@ -303,10 +301,10 @@ TEST(IntrhoCache, MissingFileInModeTwoIsWrittenAfresh) {
     m.full();
     EXPECT_EQ(m.mode(), 1);
     const auto out = m.out();
-    const int w = index_of(out, "WARNING: intrho_w_r = 2 but no file" + pad200("my.cache"));
+    const int w = index_of(out, "WARNING: intrho_w_r = 2 but no file" + named("my.cache"));
     ASSERT_GE(w, 0);
-    EXPECT_EQ(out[w + 1], fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", pad200("my.cache")}));
-    EXPECT_EQ(out[w + 2], fio::list_line({"Writing new quelvo.intrho to", pad200("my.cache")}));
+    EXPECT_EQ(out[w + 1], fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", named("my.cache")}));
+    EXPECT_EQ(out[w + 2], fio::list_line({"Writing new quelvo.intrho to", named("my.cache")}));
     EXPECT_TRUE(fs::exists("my.cache"));
     // The next run reads it.
     CacheModel r(1, 2, 5);
@@ -326,7 +324,7 @@ TEST(IntrhoCache, HeaderMismatchesStopOrDropTheCache) {
         d.run.parametri.emiflag = false;
         d.full();
     }
-    const std::string shown = pad200("quelvo.intrho");
+    const std::string shown = named("quelvo.intrho");
     {
         SCOPED_TRACE("another geometry");
         CacheModel m(-1, 2);
@@ -414,8 +412,8 @@ TEST(IntrhoCache, StaleCacheOfAnotherDustDistributionIsWrittenAfresh) {
     const int w = index_of(out, "WARNING: intrho_w_r = 2 but the grid or the dust densities of this model differ");
     ASSERT_GE(w, 0);
     EXPECT_NE(out[w].find("quelvo.intrho"), std::string::npos);
-    EXPECT_EQ(out[w + 1], fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", pad200("quelvo.intrho")}));
-    EXPECT_EQ(out[w + 2], fio::list_line({"Writing new quelvo.intrho to", pad200("quelvo.intrho")}));
+    EXPECT_EQ(out[w + 1], fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", named("quelvo.intrho")}));
+    EXPECT_EQ(out[w + 2], fio::list_line({"Writing new quelvo.intrho to", named("quelvo.intrho")}));
     b.finish();
     EXPECT_NE(bytes_of("quelvo.intrho"), first);
 
@@ -473,7 +471,7 @@ TEST(IntrhoCache, TruncatedCacheIsTreatedAsMissing) {
         const auto out = r.out();
         const int k = index_of(out, "WARNING: intrho file quelvo.intrho is incomplete");
         ASSERT_GE(k, 0);
-        EXPECT_EQ(out[k + 1], fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", pad200("quelvo.intrho")}));
+        EXPECT_EQ(out[k + 1], fio::list_line({"I force intrho to 1 and write new quelvo.intrho to", named("quelvo.intrho")}));
         const auto again = r.pairs();
         r.finish();
         EXPECT_EQ(again, cols);

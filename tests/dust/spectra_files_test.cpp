@@ -425,20 +425,72 @@ TEST(SpectraFiles, StaleTemporaryFileIsReplacedUnderTheResultLock) {
     }
 }
 
-// Before the computation every temporary name that the spectra of the result
-// can take is looked at: the angle average and each whole inclination.
+// Before the computation the temporary names that this run's spectra will
+// take are looked at: the angle average and each SPECTRA direction, by its
+// rounded inclination. A file at any other name is the user's and is let be.
 TEST(SpectraFiles, TemporaryNamesLookedAtBeforeTheRun) {
+    const std::vector<std::string> angles = {"0.0", "9.4", "9.6", "90.0"};
     for (const char* name : {"m.spe.tmp", "m.0.tmp", "m.9.tmp", "m.10.tmp", "m.90.tmp"}) {
         SCOPED_TRACE(name);
-        Written m;
+        Written m(angles);
         test::write_text(name, "the user's own file\n");
         const auto s = test::stop_lines([&] { cirrus::check_temporary_names(m.run); });
         ASSERT_EQ(s.size(), 1u);
         EXPECT_NE(s[0].find(std::string("ERROR: file ") + name + " exists"), std::string::npos) << s[0];
     }
-    Written m;
-    for (const char* other : {"m.91.tmp", "m.spe", "m.45.tmp1234-5678", "n.45.tmp"}) test::write_text(other, "x\n");
+    Written m(angles);
+    // Whole inclinations that are no direction of this SPECTRA section, and
+    // names that are not temporary spectra names at all.
+    for (const char* other : {"m.5.tmp", "m.45.tmp", "m.1.tmp", "m.89.tmp", "m.91.tmp", "m.spe", "m.45.tmp1234-5678",
+                              "n.45.tmp"})
+        test::write_text(other, "x\n");
     EXPECT_NO_THROW(cirrus::check_temporary_names(m.run));
+    EXPECT_EQ(test::read_text("m.5.tmp"), "x\n");
+}
+
+// The directions are read as the cirrus model reads them; a section it would
+// refuse gives none (the run stops there, before any spectra file), so only
+// the angle average's name is looked at.
+TEST(SpectraFiles, DirectionsOfTheSpectraSectionReadAhead) {
+    const struct {
+        const char* what;
+        std::string section;
+        std::vector<float> dirs;
+    } cases[] = {
+        {"the example's", "SPECTRA\n% comment\n5\n0.0\n45.0\n70.0\n80.0\n90.0\n", {0.0f, 45.0f, 70.0f, 80.0f, 90.0f}},
+        {"words after each value", "SPECTRA\nx\n2 directions\n7.5 degrees\n31.4, face-on\n", {7.5f, 31.4f}},
+        {"no section", "MAIN\n", {}},
+        {"no directions", "SPECTRA\nx\n0\n", {}},
+        {"fewer lines than counted", "SPECTRA\nx\n3\n10.0\n20.0\n", {}},
+        {"a count far beyond the file", "SPECTRA\nx\n2000000000\n10.0\n", {}},
+        {"an inclination beyond 90", "SPECTRA\nx\n2\n10.0\n95.0\n", {}},
+        {"an inclination that is not a number", "SPECTRA\nx\n2\n10.0\nedge\n", {}},
+        {"a NaN", "SPECTRA\nx\n1\nnan\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        test::CapturedConsole cc;
+        qv::Run run(cc.con);
+        run.modname.name = "m";
+        run.modname.name_res = "m";
+        test::write_text("m.par", c.section);
+        EXPECT_EQ(cirrus::spectra_section_directions(run), c.dirs);
+        // The angle average's name is looked at whatever the section holds;
+        // 10 degrees is a direction of none of these sections.
+        test::write_text("m.spe.tmp", "the user's own file\n");
+        test::write_text("m.10.tmp", "the user's own file\n");
+        EXPECT_THROW(cirrus::check_temporary_names(run), Stop);
+        fs::remove("m.spe.tmp");
+        EXPECT_NO_THROW(cirrus::check_temporary_names(run));
+    }
+    test::TempDir dir;
+    test::CapturedConsole cc;
+    qv::Run run(cc.con);
+    run.modname.name = "m";
+    run.modname.name_res = "m";
+    EXPECT_TRUE(cirrus::spectra_section_directions(run).empty());  // no par file
+    EXPECT_FALSE(fs::exists("m.par"));
 }
 
 // With the PAH step, whatever it makes of this model's file (a dust grid

@@ -4,6 +4,7 @@
 // of 8 radial cells keeps each run short; its dust and stars are the example's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/run_lock.h"
 #include "support/example_outputs.h"
 #include "support/test_support.h"
 
@@ -134,6 +136,31 @@ TEST_F(ExampleVariants, HistoryRowWithANegativeRateRuns) {
             EXPECT_TRUE(t.bad.empty()) << suffix << ": " << (t.bad.empty() ? "" : t.bad.front());
         }
     }
+}
+
+// A run refused because another run is writing its model's pan file says how
+// to run a copy of the model under another name; its commands, run as they
+// are said, run the copy to its end (its history and HII model list are the
+// model's own).
+TEST_F(ExampleVariants, TheCopyThatARefusalProposesRuns) {
+    FolderLocks other;  // this process stands in for the other run
+    ASSERT_EQ(other.take(dir.string() + "/", "pan example"), FolderLocks::Result::Taken);
+    std::string out;
+    ASSERT_EQ(run("example nameres=copy igeo=1 ndr=8", &out), 1) << out;
+    const std::vector<std::string> lines = split_lines(out);
+    const auto at = std::find(lines.begin(), lines.end(),
+                              " this run stops and writes nothing: wait for the other run to end, give it hiiflag=0, "
+                              "or run a copy of the model under another name:");
+    ASSERT_TRUE(at != lines.end() && at + 1 != lines.end()) << out;
+    const std::string cmd = (at + 1)->substr(1);
+    EXPECT_EQ(cmd, "cp example.par example_2.par; cp example.lin example_2.lin; ./quelvo example_2 namesf=example "
+                   "nameres=copy igeo=1 ndr=8");
+    EXPECT_FALSE(fs::exists(path("copy.out")));
+    std::string copied;
+    ASSERT_EQ(run_command("cd '" + dir.string() + "' && " + cmd + " 2>&1", &copied), 0) << copied;
+    EXPECT_TRUE(fs::exists(path("example_2.pan")));
+    EXPECT_TRUE(load_spectrum(path("copy.spe")).bad.empty());
+    EXPECT_FALSE(has_no_value(read_text(path("copy.out"))));
 }
 
 // t_bst 0: the bulge law begins at its full share and falls at once.

@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadHistory{"tav rate 1e38", "tav", "tav42", {{"tav_disk.42", 12, 7, "1.0e38"}}, 1,
                    {" ERROR: the stellar luminosity at tgal is not a finite number (galaxy mass   3.57142870E+25 *10^12 Mo).",
                     " The star-formation rates of the history in tav_disk.42, tav_bulge.42, bursts_disk.42, "
-                    "bursts_bulge.42 are too large: change them there. stop"}},
+                    "bursts_bulge.42, or the galaxy mass they give, are too large: change them there. stop"}},
         BadHistory{"sf rate beyond the float range per Gyr", "", "m1", {{"m1.sf", 7, 3, "1.0e36"}}, 1,
                    {"m1.sf line 7", "not finite"}}),
     [](const ::testing::TestParamInfo<BadHistory>& i) {
