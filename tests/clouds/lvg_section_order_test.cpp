@@ -25,7 +25,9 @@ struct Order {
     const char* z_lvg;   // value field of z_lvg
 };
 
-void PrintTo(const Order& o, std::ostream* os) { *os << o.name; }
+void PrintTo(const Order& o, std::ostream* os) {
+    *os << o.name << ": LVG section before " << o.before << ", z_lvg " << o.z_lvg;
+}
 
 // The example par file with its LVG section (the last one) moved in front of
 // the key line of section `before`, and z_lvg set.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -46,6 +47,13 @@ struct BadInput {
     std::vector<std::string> said;  // texts of standard output (status 1) or standard error (status 2)
     bool run_log;                   // the run log exists (the stop comes after the command line)
 };
+
+void PrintTo(const BadInput& c, std::ostream* os) {
+    *os << c.name << ":";
+    for (const auto& a : c.args) *os << " " << a;
+    *os << " status " << c.status;
+    if (!c.said.empty()) *os << ", saying \"" << c.said.front() << "\"";
+}
 
 std::string same(std::string p) { return p; }
 

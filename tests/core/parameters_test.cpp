@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,8 @@ struct ConvCase {
     const char* value;
     float expect;  // logicals: 1 true, 0 false
 };
+
+void PrintTo(const ConvCase& c, std::ostream* os) { *os << c.key << " " << c.value << " gives " << c.expect; }
 
 class Conversions : public Params, public ::testing::WithParamInterface<ConvCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,8 @@ struct BadSf {
     const char* expect;
 };
 
+void PrintTo(const BadSf& c, std::ostream* os) { *os << c.what << ": error saying \"" << c.expect << "\""; }
+
 class SfhBadFile : public SfhFixture, public ::testing::WithParamInterface<BadSf> {};
 
 TEST_P(SfhBadFile, IsAnIoErrorNamingTheFile) {
@@ -235,39 +238,6 @@ TEST_F(SfhFixture, NegativeRateInARowIsTakenAndFormsNoStars) {
         EXPECT_GE(r.sfrate(i, 1), 0.0f) << r.tbirth(i);
         if (r.tbirth(i) == 8.0f) {
             EXPECT_EQ(r.sfrate(i, 1), 0.0f);
-        }
-    }
-}
-
-// A negative rate at tgal is kept as the present rate, except where mmolfraz
-// above 1 would turn it into a negative molecular fraction.
-TEST_F(SfhFixture, NegativePresentRateStopsOnlyWhereItSetsTheMolecularFraction) {
-    struct Case {
-        const char* what;
-        float tgal, mmolfraz;
-        bool stops;
-    };
-    for (const Case c : {Case{"mmolfraz 0.5", 12.0f, 0.5f, false}, Case{"mmolfraz 1", 12.0f, 1.0f, false},
-                         Case{"mmolfraz 5", 12.0f, 5.0f, true},
-                         Case{"mmolfraz 5, positive rate at tgal", 9.0f, 5.0f, false}}) {
-        SCOPED_TRACE(c.what);
-        auto rows = three_rows();
-        rows[2].sfr = -1e-12;
-        write_text("m1.sf", sf_text(rows));
-        run.parametri.tgal = c.tgal;
-        run.glopalla.mmolfraz = c.mmolfraz;
-        if (!c.stops) {
-            EXPECT_NO_THROW(read_sf());
-            EXPECT_EQ(sfrt < 0.0f, c.tgal == 12.0f);
-            continue;
-        }
-        try {
-            read_sf();
-            ADD_FAILURE() << "no stop";
-        } catch (const Stop& s) {
-            ASSERT_EQ(s.lines.size(), 1u);
-            EXPECT_THAT(s.lines[0], HasSubstr("ERROR: the star-formation rate at tgal in m1.sf is"));
-            EXPECT_THAT(s.lines[0], HasSubstr("cannot be negative with mmolfraz="));
         }
     }
 }
@@ -353,6 +323,58 @@ TEST_F(SfhFixture, TimeSeriesWithoutStarsInItsWindowStops) {
         FAIL() << "no stop";
     } catch (const Stop& s) {
         EXPECT_THAT(s.lines.at(0), HasSubstr("forms no stars"));
+    }
+}
+
+// ---- The present rate ------------------------------------------------------------
+
+double falling_below_zero_at_14gyr(double t) { return t > 13.95 ? -1e-12 : falling(t); }
+
+// A negative rate at tgal is kept as the present rate, except where mmolfraz
+// above 1 would turn it into a negative molecular fraction, in both readers.
+// The sf rows end at 12 Gyr, the time series at 14 Gyr, each with a rate below
+// 0 in its last row only.
+TEST_F(SfhFixture, NegativePresentRateStopsOnlyWhereItSetsTheMolecularFraction) {
+    enum Reader { kSf, kTimeSeries };
+    struct Case {
+        const char* what;
+        Reader reader;
+        float tgal, mmolfraz;
+        bool stops;
+    };
+    for (const Case c : {Case{"sf, mmolfraz 0.5", kSf, 12.0f, 0.5f, false},
+                         Case{"sf, mmolfraz 1", kSf, 12.0f, 1.0f, false}, Case{"sf, mmolfraz 5", kSf, 12.0f, 5.0f, true},
+                         Case{"sf, mmolfraz 5, positive rate at tgal", kSf, 9.0f, 5.0f, false},
+                         Case{"time series, mmolfraz 0.5", kTimeSeries, 14.0f, 0.5f, false},
+                         Case{"time series, mmolfraz 5", kTimeSeries, 14.0f, 5.0f, true},
+                         Case{"time series, mmolfraz 5, positive rate at tgal", kTimeSeries, 13.5f, 5.0f, false}}) {
+        SCOPED_TRACE(c.what);
+        float last = 0.0f;
+        if (c.reader == kSf) {
+            auto rows = three_rows();
+            rows[2].sfr = -1e-12;
+            write_text("m1.sf", sf_text(rows));
+            last = 12.0f;
+        } else {
+            write_text("m1.sf", ts_text(14.0, falling_below_zero_at_14gyr));
+            last = 14.0f;
+        }
+        run.parametri.tgal = c.tgal;
+        run.glopalla.mmolfraz = c.mmolfraz;
+        auto read = [&] { c.reader == kSf ? read_sf() : read_ts(); };
+        if (!c.stops) {
+            EXPECT_NO_THROW(read());
+            EXPECT_EQ(sfrt < 0.0f, c.tgal == last);
+            continue;
+        }
+        try {
+            read();
+            ADD_FAILURE() << "no stop";
+        } catch (const Stop& s) {
+            ASSERT_EQ(s.lines.size(), 1u);
+            EXPECT_THAT(s.lines[0], HasSubstr("ERROR: the star-formation rate at tgal in m1.sf is"));
+            EXPECT_THAT(s.lines[0], HasSubstr("cannot be negative with mmolfraz="));
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,10 @@ struct Line4Case {
     bool extension;
 };
 
+void PrintTo(const Line4Case& c, std::ostream* os) {
+    *os << "line 4 \"" << c.counts << "\"" << (c.extension ? ", extension" : ", no extension");
+}
+
 class SspLine4 : public SspFixture, public ::testing::WithParamInterface<Line4Case> {};
 
 TEST_P(SspLine4, TableReadsByItsOwnCounts) {
@@ -399,6 +404,8 @@ struct BadTable {
     std::string text;
     long line;
 };
+
+void PrintTo(const BadTable& c, std::ostream* os) { *os << c.what << ": error on line " << c.line; }
 
 class SspBadTable : public SspFixture, public ::testing::WithParamInterface<BadTable> {};
 

@@ -4,19 +4,22 @@
 // each end the run at the reader, naming the file and the line, with no result
 // file beside the run log. Histories that the readers take but whose stars
 // give no light, or light that is not a finite number, end the run right after
-// the synthesis, naming the files and the galaxy's mass.
+// the synthesis, naming the files and the galaxy's mass. Either way the stop's
+// lines end the run log, and no stage after the synthesis wrote in it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iterator>
+#include <ostream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "generators.h"
+#include "support/example_outputs.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
@@ -65,9 +68,22 @@ struct BadHistory {
     const char* model;  // par file examples/<model>.par, or the example model
     std::vector<Edit> edits;
     int status;
-    std::vector<std::string> words;  // in the output
+    std::vector<std::string> words;  // in the stop's lines, which begin with the line holding the first
     const char* args = "";           // after the model name
 };
+
+void PrintTo(const BadHistory& c, std::ostream* os) {
+    *os << "\"" << c.what << "\": " << (*c.kind ? c.kind : "example") << " model " << c.model;
+    if (*c.args) *os << " " << c.args;
+    for (const Edit& e : c.edits) *os << ", " << e.file << " line " << e.line << " token " << e.token << " = " << e.value;
+    *os << ", status " << c.status;
+}
+
+// What the stages after the synthesis write into the run log (the present
+// rate, the dust preparation, the clouds, the cirrus, the end of the run).
+const char* const kLaterStages[] = {"Present SFR=", "Mass of molecular clouds", "tau palla a 1 micron=",
+                                    "Rsubl=",       "n_tau_mc=",                "Mdust =",
+                                    "tau cirrus",   "used cpu time ="};
 
 class BadHistoryRun : public ::testing::TestWithParam<BadHistory> {};
 
@@ -99,16 +115,26 @@ TEST_P(BadHistoryRun, StopsAtTheReaderNamingFileAndLine) {
     std::string out;
     const int rc = run_command("cd '" + d + "' && ./data/quelvo " + model + " " + c.args + " 2>&1", &out);
     EXPECT_EQ(rc, c.status) << c.what << "\n" << out;
-    for (const std::string& w : c.words) EXPECT_THAT(out, HasSubstr(w)) << c.what;
     EXPECT_THAT(out, ::testing::Not(HasSubstr("cputime="))) << c.what;
-    // No number of the run log lost its value on the way to the stop (the
-    // stop's own lines, which end the run log, may quote the bad value).
-    if (fs::exists(dir.path() / (model + ".out"))) {
-        std::istringstream log(read_text(dir.file(model + ".out")));
-        for (std::string l; std::getline(log, l);) {
-            if (out.find(l) != std::string::npos) continue;
-            for (const char* bad : {"NaN", "Infinity"}) EXPECT_THAT(l, ::testing::Not(HasSubstr(bad))) << c.what;
-        }
+    // The stop: the output from the last line that holds the first word on.
+    const std::vector<std::string> said = split_lines(out);
+    const auto first = std::find_if(said.rbegin(), said.rend(),
+                                    [&](const std::string& l) { return l.find(c.words.at(0)) != std::string::npos; });
+    ASSERT_TRUE(first != said.rend()) << c.what << ": no line holds '" << c.words[0] << "' in\n" << out;
+    const std::vector<std::string> stop(std::prev(first.base()), said.end());
+    std::string stop_text;
+    for (const std::string& l : stop) stop_text += l + "\n";
+    for (const std::string& w : c.words) EXPECT_THAT(stop_text, HasSubstr(w)) << c.what;
+    // The run log ends with the stop's lines; it holds no line of a stage after
+    // the synthesis, and no number of it lost its value on the way to the stop
+    // (the stop's own lines may quote the bad value).
+    ASSERT_TRUE(fs::exists(dir.path() / (model + ".out"))) << c.what;
+    const std::vector<std::string> log = read_lines(dir.file(model + ".out"));
+    ASSERT_GE(log.size(), stop.size() + 1) << c.what;
+    EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<long>(stop.size()), log.end()), stop) << c.what;
+    for (auto l = log.begin(); l != log.end() - static_cast<long>(stop.size()); ++l) {
+        for (const char* later : kLaterStages) EXPECT_THAT(*l, ::testing::Not(HasSubstr(later))) << c.what;
+        for (const char* bad : {"NaN", "Infinity"}) EXPECT_THAT(*l, ::testing::Not(HasSubstr(bad))) << c.what;
     }
     // Nothing beside the run log.
     std::set<std::string> added;
@@ -150,6 +176,13 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"m1.sf", 133, 3, "-1e-12"}, {"m1.sf", 134, 3, "-1e-12"}, {"m1.sf", 135, 3, "-1e-12"}}, 1,
                    {"ERROR: the star-formation rate at tgal in m1.sf is", "cannot be negative with mmolfraz="},
                    "mmolfraz=5"},
+        // The example's time series (istarfo 1) has rows at 12.9, 13.0 and 13.1 Gyr on lines 132-134.
+        BadHistory{"time series negative rate at tgal with mmolfraz above 1", "", "m1",
+                   {{"example_ts.sf", 132, 3, "-1e-12"}, {"example_ts.sf", 133, 3, "-1e-12"},
+                    {"example_ts.sf", 134, 3, "-1e-12"}},
+                   1,
+                   {"ERROR: the star-formation rate at tgal in example_ts.sf is", "cannot be negative with mmolfraz="},
+                   "istarfo=1 namesf=example_ts mmolfraz=5"},
         BadHistory{"sf rates all 0", "", "m1", {{"m1.sf", 0, 3, "0.0"}}, 1,
                    {" ERROR: the stars give no light at tgal (galaxy mass  0.100000001     *10^12 Mo).",
                     " The history in m1.sf forms no stars that shine at tgal: give it star formation there. stop"}},
@@ -157,6 +190,14 @@ INSTANTIATE_TEST_SUITE_P(
                    {" ERROR: the stellar luminosity at tgal is not a finite number (galaxy mass   3.57142870E+25 *10^12 Mo).",
                     " The star-formation rates of the history in tav_disk.42, tav_bulge.42, bursts_disk.42, "
                     "bursts_bulge.42, or the galaxy mass they give, are too large: change them there. stop"}},
+        // The stop names both files of the model, the bulge's too.
+        BadHistory{"pelto rate 2e29", "pelto", "pelto", {{"gasoline_disk.sf", 125, 9, "2.0e29"}}, 1,
+                   {" ERROR: the stellar luminosity at tgal is not a finite number",
+                    " The star-formation rates of the history in gasoline_disk.sf, gasoline_bulge.sf, or the galaxy "
+                    "mass they give, are too large: change them there. stop"}},
+        BadHistory{"sorvanto rates all 0", "sorvanto", "sorvanto",
+                   {{"QVmodl.disc.sf", 0, 3, "0.0"}, {"QVmodl.bulg.sf", 0, 3, "0.0"}}, 1,
+                   {" ERROR: the stars give no light at tgal", "QVmodl.disc.sf, QVmodl.bulg.sf"}},
         BadHistory{"sf rate beyond the float range per Gyr", "", "m1", {{"m1.sf", 7, 3, "1.0e36"}}, 1,
                    {"m1.sf line 7", "not finite"}}),
     [](const ::testing::TestParamInfo<BadHistory>& i) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ struct Galaxy {
     const char* model;  // model name (par file examples/<model>.par)
     std::vector<std::string> summary;  // the reader's run-log lines, in order (their beginnings)
 };
+
+void PrintTo(const Galaxy& g, std::ostream* os) {
+    *os << g.kind << " model " << g.model << ", " << g.summary.size() << " run-log lines";
+}
 
 class ExampleGalaxy : public ::testing::TestWithParam<Galaxy> {
 protected:

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,8 @@ struct PeltoError {
     std::function<void(Pelto&)> setup;
     const char* message;
 };
+
+void PrintTo(const PeltoError& c, std::ostream* os) { *os << c.name << ": saying \"" << c.message << "\""; }
 
 class PeltoErrors : public Pelto, public ::testing::WithParamInterface<PeltoError> {};
 

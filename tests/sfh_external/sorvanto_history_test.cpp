@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,11 @@ struct LastRows {
     float zism;
 };
 
+void PrintTo(const LastRows& c, std::ostream* os) {
+    *os << c.name << ": rates " << c.sfr_d << ", " << c.sfr_b << " Msun/yr, stars " << c.stars_d << ", " << c.stars_b
+        << " Msun, zism " << c.zism;
+}
+
 class SorvantoMetallicity : public Sorvanto, public ::testing::WithParamInterface<LastRows> {};
 
 // The gas metallicity at the last time step: weighted by the rates when the
@@ -249,6 +255,8 @@ struct SorvantoError {
     std::function<void(Sorvanto&)> setup;
     const char* message;
 };
+
+void PrintTo(const SorvantoError& c, std::ostream* os) { *os << c.name << ": saying \"" << c.message << "\""; }
 
 class SorvantoErrors : public Sorvanto, public ::testing::WithParamInterface<SorvantoError> {};
 

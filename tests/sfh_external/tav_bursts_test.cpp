@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,10 @@ struct UnderWay {
     bool under_way;
 };
 
+void PrintTo(const UnderWay& c, std::ostream* os) {
+    *os << c.name << ": tgal " << c.tgal << (c.under_way ? ", under way" : ", not under way");
+}
+
 class BurstUnderWay : public Grid, public ::testing::WithParamInterface<UnderWay> {};
 
 // A burst from 9.0 to 9.19 Gyr (lookback 1.0 at tfin 10), in the disk list.
@@ -154,6 +159,10 @@ struct Split {
     float z;
     float bin1, bin2;  // shares of the burst's rate
 };
+
+void PrintTo(const Split& c, std::ostream* os) {
+    *os << c.name << ": Z " << c.z << ", shares " << c.bin1 << " and " << c.bin2;
+}
 
 class MetallicitySplit : public Grid, public ::testing::WithParamInterface<Split> {};
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,10 @@ struct TavError {
     bool io_error;       // IoError (exit 2) rather than a stop
     const char* message;  // part of the message
 };
+
+void PrintTo(const TavError& c, std::ostream* os) {
+    *os << c.name << ": " << (c.io_error ? "IoError" : "stop") << " saying \"" << c.message << "\"";
+}
 
 class TavErrors : public TavFixture, public ::testing::WithParamInterface<TavError> {};
 
