@@ -23,6 +23,17 @@ bool is_blank_char(char c) { return c == ' ' || c == '\t'; }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// The end of an exponent (a letter, an optional sign, digits) that t holds
+// from k on; k itself when there is none.
+std::size_t exponent_end(std::string_view t, std::size_t k) {
+    if (k >= t.size() || std::string_view("eEdDqQ").find(t[k]) == std::string_view::npos) return k;
+    std::size_t e = k + 1;
+    if (e < t.size() && (t[e] == '+' || t[e] == '-')) ++e;
+    std::size_t d = e;
+    while (d < t.size() && is_digit(t[d])) ++d;
+    return d > e ? d : k;
+}
+
 // The end of the number that t holds from i on (a sign, digits with at most one
 // decimal point, an exponent); i itself when no number begins there.
 std::size_t number_end(std::string_view t, std::size_t i) {
@@ -33,14 +44,7 @@ std::size_t number_end(std::string_view t, std::size_t i) {
     if (k < t.size() && t[k] == '.')
         for (++k; k < t.size() && is_digit(t[k]); ++k) ++digits;
     if (digits == 0) return i;
-    if (k < t.size() && std::string_view("eEdDqQ").find(t[k]) != std::string_view::npos) {
-        std::size_t e = k + 1;
-        if (e < t.size() && (t[e] == '+' || t[e] == '-')) ++e;
-        std::size_t d = e;
-        while (d < t.size() && is_digit(t[d])) ++d;
-        if (d > e) k = d;
-    }
-    return k;
+    return exponent_end(t, k);
 }
 
 std::string column_rule_line() {
@@ -208,13 +212,7 @@ std::optional<CommaValue> decimal_comma_value(std::string_view text, ValueRead h
         ++t;
         while (t < text.size() && is_digit(text[t])) ++t;
     }
-    if (t < text.size() && std::string_view("eEdDqQ").find(text[t]) != std::string_view::npos) {
-        std::size_t e = t + 1;
-        if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
-        std::size_t d = e;
-        while (d < text.size() && is_digit(text[d])) ++d;
-        if (d > e) t = d;
-    }
+    t = exponent_end(text, t);
     const std::string tail(text.substr(k, t - k));
     const std::string written(text.substr(i, t - i));
     // Thousands separators: one to three digits (not a leading 0), then groups
