@@ -101,8 +101,6 @@ int find_key(std::string_view key) {
     return -1;
 }
 
-std::string key10(std::string_view key) { return key_field(key); }
-
 // Stores v in the target of table entry k with its conversion.
 void store(Run& run, int k, float v) {
     const KeyDef& d = key_table[k];
@@ -152,10 +150,10 @@ std::optional<float> read_value(std::string_view text, const std::string& where,
 // section or from the command line.
 void warn_unknown(const Run& run, const std::string& key, bool command_line) {
     if (command_line)
-        run.con.line(fio::write_line("(' SEVERE WARNING: unknown key on the command line: ',A)", {key10(key)}));
+        run.con.line(fio::write_line("(' SEVERE WARNING: unknown key on the command line: ',A)", {key_field(key)}));
     else
         run.con.line(fio::write_line("(' SEVERE WARNING: unknown key in file ',A,': ',A)",
-                                     {upto_blank(run.parametri.nomfil), key10(key)}));
+                                     {upto_blank(run.parametri.nomfil), key_field(key)}));
 }
 
 // The bulge law from <name>.bst: the number of points, then one record of time
@@ -268,9 +266,7 @@ void inppar(Run& run) {
         // Each echo reaches the run log as it is made, so that a later bad
         // override leaves the earlier ones there.
         for (int k = 0; k < run.modname.nopt; ++k) {
-            const std::string& o = run.modname.opt[k];
-            const std::string key = trim_right(o.substr(0, 10));
-            const std::string rest = o.size() > 10 ? o.substr(10) : std::string();
+            const auto [key, rest] = split_override(run.modname.opt[k]);
             if (key == "namesf") {
                 run.modname.name_sf = trim_right(rest);
                 const std::string l =
@@ -285,14 +281,15 @@ void inppar(Run& run) {
                 // Taken by the main program.
             } else {
                 p.key = key;
-                if (find_key(key) < 0) {
+                const int kk = find_key(key);
+                if (kk < 0) {
                     // The value of a key that is not known is not converted.
                     warn_unknown(run, key, true);
                     continue;
                 }
                 // "tgal=7,5" would be read as 7.
-                if (const auto comma = decimal_comma_value(rest, ValueRead::FreeFormat,
-                                                           key_table[find_key(key)].conv != ParConv::R, key))
+                if (const auto comma =
+                        decimal_comma_value(rest, ValueRead::FreeFormat, key_table[kk].conv != ParConv::R, key))
                     decimal_comma_stop("key " + key + " on the command line", key + "=" + trim_right(rest), *comma);
                 const std::string text = rest.substr(0, std::min<std::size_t>(rest.size(), 20));
                 auto v = read_value(text, "command line", key);
@@ -300,7 +297,7 @@ void inppar(Run& run) {
                     throw_io_error("command line", 0, "no value given for key " + key);
                 p.val = *v;
                 // The key up to and including its first blank.
-                const std::string k10 = key10(key);
+                const std::string k10 = key_field(key);
                 const std::size_t sp = k10.find(' ');
                 const std::string upto = sp == std::string::npos ? k10 : k10.substr(0, sp + 1);
                 const std::string l = fio::list_line({"Forcing ", upto, "to ", p.val});
@@ -340,7 +337,7 @@ void inppar(Run& run) {
     {
         std::vector<std::string> missing;
         for (int k = 0; k < RunParameters::nkeys; ++k)
-            if (!p.par[k].found) missing.push_back(fio::list_line({key10(key_table[k].key)}));
+            if (!p.par[k].found) missing.push_back(fio::list_line({key_field(key_table[k].key)}));
         if (!missing.empty()) {
             missing.insert(missing.begin(),
                            fio::list_line({"FATAL ERROR - missing parameter(s) in file ",

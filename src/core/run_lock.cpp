@@ -229,9 +229,9 @@ std::optional<std::map<std::string, MainKey>> main_keys(
         for (auto& [name, k] : keys) k.readable = false;  // cannot tell
     }
     for (const std::string& o : run.modname.opt) {
-        const auto it = keys.find(trim_right(o.substr(0, std::min<std::size_t>(o.size(), 10))));
+        const auto [key, rest] = split_override(o);
+        const auto it = keys.find(key);
         if (it == keys.end()) continue;
-        const std::string rest = o.size() > 10 ? o.substr(10) : std::string();
         take_value(it->second, rest.substr(0, std::min<std::size_t>(rest.size(), 20)), true);
     }
     return keys;
@@ -378,22 +378,25 @@ std::vector<std::string> model_file_advice(const Run& run, const std::string& mo
                                 " a copy under another name would be another galaxy)"})};
     const std::string copy = model + "_2";
     std::string cmd = "cp " + shell_word(model + ".par") + " " + shell_word(copy + ".par");
-    const bool hiiflag = !m || logical(m->at("hiiflag"));
-    for (const char* ext : {".lin", ".bst"})
-        if ((std::string(ext) != ".lin" || hiiflag) && file_exists(model + ext))
-            cmd += "; cp " + shell_word(model + ext) + " " + shell_word(copy + ext);
+    auto copy_input = [&](const char* ext) {
+        if (file_exists(model + ext)) cmd += "; cp " + shell_word(model + ext) + " " + shell_word(copy + ext);
+    };
+    if (!m || logical(m->at("hiiflag"))) copy_input(".lin");  // the HII model list
+    copy_input(".bst");                                       // the bulge law
     const std::string& prog = run.modname.started_as;
     cmd += "; " + (prog.empty() ? std::string("quelvo") : shell_word(prog)) + " " + shell_word(copy);
+    // The run's own arguments, after the history's name: the tabulated
+    // histories are read under the history name, the model name unless namesf
+    // gives another; the pelto and sorvanto files have fixed names.
+    std::string args;
     bool namesf = false;
-    for (const std::string& o : run.modname.opt)
-        if (trim_right(o.substr(0, std::min<std::size_t>(o.size(), 10))) == "namesf") namesf = true;
-    // The tabulated histories are read under the history name, the model name
-    // unless namesf gives another; the pelto and sorvanto files have fixed names.
-    if (!namesf && istarfo != 6 && istarfo != 7) cmd += " " + shell_word("namesf=" + model);
     for (const std::string& o : run.modname.opt) {
-        const std::string key = trim_right(o.substr(0, std::min<std::size_t>(o.size(), 10)));
-        cmd += " " + shell_word(key + "=" + (o.size() > 10 ? o.substr(10) : std::string()));
+        const auto [key, value] = split_override(o);
+        namesf = namesf || key == "namesf";
+        args += " " + shell_word(key + "=" + value);
     }
+    if (!namesf && istarfo != 6 && istarfo != 7) cmd += " " + shell_word("namesf=" + model);
+    cmd += args;
     return {fio::list_line({"this run stops and writes nothing: wait for the other run to end" + hii +
                             ", or run a copy of the model under another name:"}),
             fio::list_line({cmd})};

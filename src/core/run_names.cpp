@@ -19,6 +19,10 @@ std::string trim_right(const std::string& s) {
     return s.substr(0, n);
 }
 
+Override split_override(const std::string& opt) {
+    return {trim_right(opt.substr(0, std::min<std::size_t>(opt.size(), 10))), opt.size() > 10 ? opt.substr(10) : ""};
+}
+
 std::string clean_name_dir(const std::string& argv0) {
     const std::size_t p = argv0.find_last_of("/\\");
     return p == std::string::npos ? std::string() : argv0.substr(0, p + 1);

@@ -33,6 +33,13 @@ struct RunNames {
 std::string upto_blank(const std::string& s);
 std::string trim_right(const std::string& s);
 
+// A command-line override of RunNames::opt: its key (characters 1-10, trailing
+// blanks removed) and its value (from character 11 on).
+struct Override {
+    std::string key, value;
+};
+Override split_override(const std::string& opt);
+
 // Keeps the characters of a path up to and including its last "/" or "\"; a
 // path without either becomes blank.
 std::string clean_name_dir(const std::string& argv0);

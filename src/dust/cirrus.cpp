@@ -104,7 +104,7 @@ void read_directions(Run& run, TextFile& f) {
     for (int d = 1; d <= cr.ndir; ++d) {
         fio::list_read_or_throw(f, {&cr.DIRARR(d)});
         const float a = cr.DIRARR(d);
-        if (!(a >= 0.0f && a <= 90.0f))
+        if (!valid_inclination(a))
             throw Stop(fio::list_line({"ERROR: viewing direction", d, " of the SPECTRA section of file ", cr.NOMFIL,
                                        " is", a, " degrees: inclinations go from 0 to 90 degrees"}));
     }

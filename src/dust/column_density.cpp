@@ -396,7 +396,6 @@ void IntrhoCache::open(Run& run) {
     finished_ = false;
     if (p.intrho_w_r != 1 && p.intrho_w_r != 2) return;
     path_ = trim_right(run.modname.name_intrho);
-    const std::string& shown = path_;
     mode_ = 0;
     finished_ = false;
     failed_ = false;
@@ -416,20 +415,20 @@ void IntrhoCache::open(Run& run) {
     }
 
     if (kind == FileKind::Missing) {
-        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file ", shown}));
-        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", shown}));
+        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file ", path_}));
+        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", path_}));
         start_new_file(run);
         return;
     }
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
-        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file ", shown}));
-        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", shown}));
+        run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 but no file ", path_}));
+        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", path_}));
         start_new_file(run);
         return;
     }
     mode_ = 2;
-    run.con.line(fio::list_line({"Trying to use existing intrho file ", shown}));
+    run.con.line(fio::list_line({"Trying to use existing intrho file ", path_}));
 
     // Is the file complete? Header, pair records, signature, and nothing more.
     std::string why;
@@ -520,14 +519,13 @@ void IntrhoCache::open(Run& run) {
     };
     if (!parse()) {
         run.con.line(fio::list_line({"WARNING: intrho file ", path_, " is incomplete: ", why}));
-        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", shown}));
+        run.con.line(fio::list_line({"I force intrho to 1 and write new quelvo.intrho to ", path_}));
         start_new_file(run);
     }
 }
 
 void IntrhoCache::header_geometry(Run& run) {
     RunParameters& p = run.parametri;
-    const std::string& shown = path_;
     igeo_ = p.igeo;
     rsur_ = p.rsur;
     zsur_ = p.zsur;
@@ -540,7 +538,7 @@ void IntrhoCache::header_geometry(Run& run) {
     if (mode_ != 2) return;
 
     if (f_igeo_ != p.igeo)
-        throw Stop(fio::list_line({"ERROR: intrho_w_r = 2 but different geometry", " (IGEO) in intrho file ", shown}));
+        throw Stop(fio::list_line({"ERROR: intrho_w_r = 2 but different geometry", " (IGEO) in intrho file ", path_}));
 
     const float r0 = f_rsur_;
     const float dr = std::fabs(r0 / p.rsur - 1.0f);
@@ -548,7 +546,7 @@ void IntrhoCache::header_geometry(Run& run) {
     if (dr > 1e-4f) {
         const int istarfo = run.glotauspe.istarfo;
         if (istarfo == 4 || istarfo == 5) {
-            run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file ", shown}));
+            run.con.line(fio::list_line({"WARNING: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file ", path_}));
             run.con.line(fio::list_line({r0, " in file but now is", p.rsur}));
             run.con.line(fio::list_line({"I force intrho to 0 and proceed"}));
             close_fd();
@@ -559,14 +557,14 @@ void IntrhoCache::header_geometry(Run& run) {
             return;
         }
         throw Stop(std::vector<std::string>{
-            fio::list_line({"ERROR: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file ", shown}),
+            fio::list_line({"ERROR: intrho_w_r = 2 rdiff/rgal mismatch", " in intrho file ", path_}),
             fio::list_line({r0, " in file but now is", p.rsur})});
     }
     if (disk_) {
         const float z0 = f_zsur_;
         if (std::fabs(z0 / p.zsur - 1.0f) > 1e-4f)
             throw Stop(std::vector<std::string>{
-                fio::list_line({"ERROR: intrho_w_r = 2 zdiff/rgal mismatch", " in intrho file ", shown}),
+                fio::list_line({"ERROR: intrho_w_r = 2 zdiff/rgal mismatch", " in intrho file ", path_}),
                 fio::list_line({z0, " in file but now is", p.zsur})});
     }
 }

@@ -197,7 +197,7 @@ std::vector<float> spectra_section_directions(const Run& run) {
         for (int d = 1; d <= ndir; ++d) {
             float a = 0.0f;
             if (fio::list_read(f, {&a}).status != fio::ReadStatus::Ok) return {};
-            if (!(a >= 0.0f && a <= 90.0f)) return {};
+            if (!valid_inclination(a)) return {};
             dirs.push_back(a);
         }
     } catch (const IoError&) {

@@ -20,6 +20,10 @@ struct CirrusRun;
 
 namespace cirrus {
 
+// Whether an inclination is one a direction may take: 0 (face-on) to 90
+// (edge-on) degrees, so that its file's suffix has two digits at most.
+inline bool valid_inclination(float degrees) { return degrees >= 0.0f && degrees <= 90.0f; }
+
 // The suffix of a direction's file: the inclination rounded to the nearest
 // integer (halves away from zero), one digit below 10, two otherwise
 // (7.5 -> "8", 9.6 -> "10").
