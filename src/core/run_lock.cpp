@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <limits>
 #include <map>
@@ -360,6 +361,50 @@ std::string shell_word(const std::string& w) {
 
 enum class ModelFile { Pan, Lvg, History };
 
+// The entries of a folder ("" for the working folder), dangling links
+// included; nothing when it cannot be listed.
+std::optional<std::set<std::string>> folder_entries(const std::string& folder) {
+    std::set<std::string> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder.empty() ? std::string(".") : folder, ec);
+    for (const std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec))
+        names.insert(it->path().filename().string());
+    if (ec) return std::nullopt;
+    return names;
+}
+
+// Whether a file of the folder is named after base: base.<anything> (a
+// model's inputs and outputs, a result name's files and their temporary
+// names) or the pan file of one of its HII sets (base_<digit>.pan). In a
+// folder that cannot be listed the names a copy writes are looked up one by
+// one.
+bool named_after(const std::optional<std::set<std::string>>& entries, const std::string& folder,
+                 const std::string& base) {
+    std::vector<std::string> pans;
+    for (char d = '0'; d <= '9'; ++d) pans.push_back(base + "_" + d + ".pan");
+    if (entries) {
+        const auto it = entries->lower_bound(base + ".");
+        if (it != entries->end() && it->compare(0, base.size() + 1, base + ".") == 0) return true;
+        return std::any_of(pans.begin(), pans.end(), [&](const std::string& n) { return entries->count(n) != 0; });
+    }
+    for (const char* ext : {".par", ".lin", ".bst", ".pan", ".lvg", ".out", ".spe"})
+        pans.push_back(base + ext);
+    struct stat st {};
+    return std::any_of(pans.begin(), pans.end(),
+                       [&](const std::string& n) { return ::lstat((folder + n).c_str(), &st) == 0; });
+}
+
+// The first name <name>_N (N = 2, 3, ...) that no file of its folder is named
+// after, so that what a copy is told to write never replaces a file.
+std::string free_name(const std::string& name) {
+    const auto [folder, base] = split_folder(name);
+    const auto entries = folder_entries(folder);
+    for (unsigned long n = 2;; ++n) {
+        const std::string b = base + "_" + std::to_string(n);
+        if (!named_after(entries, folder, b)) return folder + b;
+    }
+}
+
 // What a run refused for a file named after its model can do instead. Every
 // way named works when followed: the model's name also names its inputs (the
 // HII model list, the bulge law, and the history unless namesf says
@@ -376,7 +421,18 @@ std::vector<std::string> model_file_advice(const Run& run, const std::string& mo
         return {fio::list_line({"this run stops and writes nothing: wait for the other run to end" + hii +
                                 ", or run it in another folder (the tav model takes its galaxy from the model name:"
                                 " a copy under another name would be another galaxy)"})};
-    const std::string copy = model + "_2";
+    // The copy's name and its result name are free: the copy's commands
+    // write its par file and inputs, its run the files named after it and,
+    // without a result name of its own, its result files. A result name given
+    // that already names files is replaced by a free one.
+    const std::string copy = free_name(model);
+    std::string res, new_res;
+    for (const std::string& o : run.modname.opt)
+        if (const Override ov = split_override(o); ov.key == "nameres") res = upto_blank(ov.value);
+    if (!res.empty()) {
+        const auto [rfolder, rbase] = split_folder(res);
+        if (named_after(folder_entries(rfolder), rfolder, rbase)) new_res = free_name(res);
+    }
     std::string cmd = "cp " + shell_word(model + ".par") + " " + shell_word(copy + ".par");
     auto copy_input = [&](const char* ext) {
         if (file_exists(model + ext)) cmd += "; cp " + shell_word(model + ext) + " " + shell_word(copy + ext);
@@ -393,7 +449,7 @@ std::vector<std::string> model_file_advice(const Run& run, const std::string& mo
     for (const std::string& o : run.modname.opt) {
         const auto [key, value] = split_override(o);
         namesf = namesf || key == "namesf";
-        args += " " + shell_word(key + "=" + value);
+        args += " " + shell_word(key + "=" + (key == "nameres" && !new_res.empty() ? new_res : value));
     }
     if (!namesf && istarfo != 6 && istarfo != 7) cmd += " " + shell_word("namesf=" + model);
     cmd += args;

@@ -135,8 +135,9 @@ TEST(ReadLvg, CasesOfTheSection) {
     // The par file is named as it is, without the blanks of its field.
     const std::string par = "m.par";
     const std::vector<Case> cases = {
+        // Whole lines: the file's name is not padded.
         {"missing section", "MAIN\nistarfo   0\n", false,
-         {" Key LVG not found in file " + par, " no LVG calculation"}, 0.0f},
+         {" Key LVG not found in file " + par + "\n no LVG calculation\n"}, 0.0f},
         {"z_lvg 0 with the other keys missing", "LVG\nz_lvg     0.0\n", false, {" no LVG calculation"}, 0.0f},
         {"z_lvg 0 first, a bad line after it", "LVG\nz_lvg     0.0\ndelt_tk   abc\nfoo       1.0\n", false,
          {" no LVG calculation"}, 0.0f},

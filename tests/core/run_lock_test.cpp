@@ -349,6 +349,10 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
         std::string end = "istarfo=3";
         std::string ends = "istarfo=           3  not valid. stop.";
         int status = 1;
+        // The copy's commands when they are not the plain ones, and a bulge
+        // law of the model's that the row puts in the folder.
+        std::string copy = "";
+        const char* bst = nullptr;
     };
     // A galaxy's gas is known only for the histories (istarfo 0): its runs end
     // on a galaxy age to be read from a missing age.par.
@@ -399,9 +403,23 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
         {"another result name", "result r1", {"nameres=r2"}, "", ""},
         // Names that shared a byte of a narrower lock range.
         {"a result name once sharing its byte", "result g8162", {"nameres=g27827"}, "", ""},
+        // The copy's commands copy the bulge law too, and quote the words
+        // that the shell would split or take apart.
+        {"a model with its bulge law", "pan m1", {"nameres=r2", "igeo=-1"},
+         " ERROR: another run in this folder is writing m1.pan (or m1_<set>.pan)", pan_named, "istarfo=3",
+         "istarfo=           3  not valid. stop.", 1,
+         " cp m1.par m1_2.par; cp m1.lin m1_2.lin; cp m1.bst m1_2.bst; " + argv0 +
+             " m1_2 namesf=m1 nameres=r2 igeo=-1 istarfo=3",
+         "2\n0.0 1.0\n20.0 0.0\n"},
+        {"values that need quotes", "pan m1", {"nameres=r2", "tgal=13.0 two ages", "dsug=0.0089 it's mine"},
+         " ERROR: another run in this folder is writing m1.pan (or m1_<set>.pan)", pan_named, "istarfo=3",
+         "istarfo=           3  not valid. stop.", 1,
+         " cp m1.par m1_2.par; cp m1.lin m1_2.lin; " + argv0 +
+             " m1_2 namesf=m1 nameres=r2 'tgal=13.0 two ages' 'dsug=0.0089 it'\\''s mine' istarfo=3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.bst) test::write_text("m1.bst", c.bst);
         const std::vector<std::string> before = folder_files();
         FolderLocks other;
         ASSERT_EQ(other.take("", c.held), Result::Taken);
@@ -420,6 +438,7 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
                 // same arguments.
                 std::string cmd = " cp m1.par m1_2.par; cp m1.lin m1_2.lin; " + argv0 + " m1_2 namesf=m1";
                 for (std::size_t k = 2; k < args.size(); ++k) cmd += " " + args[k];
+                if (!c.copy.empty()) cmd = c.copy;
                 EXPECT_NE(out.find(c.then + "\n" + cmd + "\n"), std::string::npos) << out;
             }
             std::vector<std::string> now = folder_files();
@@ -433,6 +452,73 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
         }
         for (const auto& f : folder_files())
             if (f.size() > 4 && f.substr(f.size() - 4) == ".out") fs::remove(f);
+        if (c.bst) fs::remove("m1.bst");
+    }
+}
+
+// The copy that a refusal proposes never writes over a file: its name is the
+// first m1_N that no file of the folder is named after (the copy's inputs,
+// the files its run names after it, its results when it has no result name of
+// its own), and a result name given that names files is replaced by a free one.
+TEST_F(RunLocks, TheCopyTakesNamesThatNoFileUses) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> files;  // the user's, in the folder before the run
+        std::vector<std::string> args;   // after the model name (istarfo=3 follows)
+        std::string copy;                // the copy's name
+        std::string args_said;           // its arguments after namesf, as the command says them
+    };
+    const std::vector<Case> cases = {
+        {"a folder without the copy's names", {}, {"nameres=r2"}, "m1_2", " nameres=r2"},
+        {"the user's own m1_2", {"m1_2.par", "m1_2.lin"}, {"nameres=r2"}, "m1_3", " nameres=r2"},
+        {"m1_2 and m1_3 taken", {"m1_2.bst", "m1_3.spe"}, {"nameres=r2"}, "m1_4", " nameres=r2"},
+        {"the results a copy without nameres writes", {"m1_2.out"}, {}, "m1_3", ""},
+        {"the results of a model m1_2 with nameres", {"m1_2.90"}, {"nameres=r2"}, "m1_3", " nameres=r2"},
+        {"a pan file of an HII set", {"m1_2_1.pan"}, {"nameres=r2"}, "m1_3", " nameres=r2"},
+        {"the pan file of the model's own second set", {"m1_2.pan"}, {"nameres=r2"}, "m1_3", " nameres=r2"},
+        {"a dangling link", {"->m1_2.lin"}, {"nameres=r2"}, "m1_3", " nameres=r2"},
+        {"files of other names", {"m1_20.par", "m1_2x.out", "m1_2_10.pan", "m1_2"}, {"nameres=r2"}, "m1_2",
+         " nameres=r2"},
+        {"a result name that names files", {"r2.out"}, {"nameres=r2"}, "m1_2", " nameres=r2_2"},
+        {"its free names taken too", {"r2.spe.tmp", "r2_2.out"}, {"nameres=r2"}, "m1_2", " nameres=r2_3"},
+        {"the last of two result names", {"r3.out"}, {"nameres=r2", "nameres=r3"}, "m1_2",
+         " nameres=r3_2 nameres=r3_2"},
+        {"a result name in a folder", {"res/r2.out"}, {"nameres=res/r2"}, "m1_2", " nameres=res/r2_2"},
+        {"a result name in a folder where the name is free", {"r2.out"}, {"nameres=res/r2"}, "m1_2",
+         " nameres=res/r2"},
+    };
+    fs::create_directory("res");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& f : c.files) {
+            if (f.rfind("->", 0) == 0)
+                fs::create_symlink("nowhere", f.substr(2));
+            else
+                test::write_text(f, "the user's own " + f + "\n");
+        }
+        const std::vector<std::string> before = folder_files();
+        FolderLocks other;
+        ASSERT_EQ(other.take("", "pan m1"), Result::Taken);
+        std::vector<std::string> args = {argv0, "m1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back("istarfo=3");
+        test::CapturedConsole cc;
+        EXPECT_EQ(run_main(cc, args), 1);
+        const std::string out = cc.out.str();
+        const std::string cmd = " cp m1.par " + c.copy + ".par; cp m1.lin " + c.copy + ".lin; " + argv0 + " " +
+                                c.copy + " namesf=m1" + c.args_said + " istarfo=3\n";
+        EXPECT_NE(out.find("under another name:\n" + cmd), std::string::npos) << out;
+        std::vector<std::string> now = folder_files();
+        std::erase(now, std::string(".quelvo.lock"));
+        std::vector<std::string> was = before;
+        std::erase(was, std::string(".quelvo.lock"));
+        EXPECT_EQ(now, was);
+        for (const std::string& f : c.files) {
+            if (f.rfind("->", 0) == 0)
+                fs::remove(f.substr(2));
+            else
+                fs::remove(f);
+        }
     }
 }
 

@@ -138,6 +138,16 @@ TEST_F(ExampleVariants, HistoryRowWithANegativeRateRuns) {
     }
 }
 
+// The commands of the copy that a refusal for the model's pan file proposes,
+// from the run's standard output ("" when it proposes none).
+std::string proposed_copy(const std::string& out) {
+    const std::vector<std::string> lines = split_lines(out);
+    const auto at = std::find(lines.begin(), lines.end(),
+                              " this run stops and writes nothing: wait for the other run to end, give it hiiflag=0, "
+                              "or run a copy of the model under another name:");
+    return at != lines.end() && at + 1 != lines.end() ? (at + 1)->substr(1) : std::string();
+}
+
 // A run refused because another run is writing its model's pan file says how
 // to run a copy of the model under another name; its commands, run as they
 // are said, run the copy to its end (its history and HII model list are the
@@ -147,12 +157,8 @@ TEST_F(ExampleVariants, TheCopyThatARefusalProposesRuns) {
     ASSERT_EQ(other.take(dir.string() + "/", "pan example"), FolderLocks::Result::Taken);
     std::string out;
     ASSERT_EQ(run("example nameres=copy igeo=1 ndr=8", &out), 1) << out;
-    const std::vector<std::string> lines = split_lines(out);
-    const auto at = std::find(lines.begin(), lines.end(),
-                              " this run stops and writes nothing: wait for the other run to end, give it hiiflag=0, "
-                              "or run a copy of the model under another name:");
-    ASSERT_TRUE(at != lines.end() && at + 1 != lines.end()) << out;
-    const std::string cmd = (at + 1)->substr(1);
+    const std::string cmd = proposed_copy(out);
+    ASSERT_FALSE(cmd.empty()) << out;
     EXPECT_EQ(cmd, "cp example.par example_2.par; cp example.lin example_2.lin; ./quelvo example_2 namesf=example "
                    "nameres=copy igeo=1 ndr=8");
     EXPECT_FALSE(fs::exists(path("copy.out")));
@@ -161,6 +167,57 @@ TEST_F(ExampleVariants, TheCopyThatARefusalProposesRuns) {
     EXPECT_TRUE(fs::exists(path("example_2.pan")));
     EXPECT_TRUE(load_spectrum(path("copy.spe")).bad.empty());
     EXPECT_FALSE(has_no_value(read_text(path("copy.out"))));
+}
+
+// A folder that already holds a model of the user's under the copy's first
+// name (example_2), a result of another (example_3.out) and the results the
+// refused run was to write (n2.out): the copy that the refusal proposes takes
+// names that no file uses, and its commands, run as said (the program started
+// by a path that needs quotes), leave every file of the user's as it was.
+TEST_F(ExampleVariants, TheCopyThatARefusalProposesLeavesTheUsersFilesAlone) {
+    const fs::path own = fresh_folder("qv-copy-own");
+    write_example_folder(own);
+    fs::create_directory_symlink(".", own / "my bin");
+    const auto in = [&](const std::string& name) { return (own / name).string(); };
+    const std::string par = read_text(in("example.par"));
+    const std::string tgal = "\ntgal      ";
+    ASSERT_NE(par.find(tgal), std::string::npos);
+    const std::vector<std::pair<std::string, std::string>> users = {
+        {"example_2.par", par.substr(0, par.find(tgal)) + "\ntgal      5.0 my own galaxy" +
+                              par.substr(par.find('\n', par.find(tgal) + 1))},
+        {"example_2.lin", "my own HII model list\n"},
+        {"example_3.out", "my own results\n"},
+        {"n2.out", "the results of an earlier run\n"},
+    };
+    for (const auto& [name, text] : users) write_text(in(name), text);
+
+    FolderLocks other;  // this process stands in for the other run
+    ASSERT_EQ(other.take(own.string() + "/", "pan example"), FolderLocks::Result::Taken);
+    std::string out;
+    const std::string start = "cd '" + own.string() + "' && 'my bin/quelvo' ";
+    ASSERT_EQ(run_command(start + "example nameres=n2 igeo=1 ndr=8 2>&1", &out), 1) << out;
+    const std::string cmd = proposed_copy(out);
+    ASSERT_FALSE(cmd.empty()) << out;
+    EXPECT_EQ(cmd, "cp example.par example_4.par; cp example.lin example_4.lin; 'my bin/quelvo' example_4 "
+                   "namesf=example nameres=n2_2 igeo=1 ndr=8");
+    std::string copied;
+    ASSERT_EQ(run_command("cd '" + own.string() + "' && " + cmd + " 2>&1", &copied), 0) << copied;
+    for (const auto& [name, text] : users) EXPECT_EQ(read_text(in(name)), text) << name;
+    for (const auto& e : fs::directory_iterator(own)) {
+        const std::string f = e.path().filename().string();
+        const bool user = std::any_of(users.begin(), users.end(), [&](const auto& u) { return u.first == f; });
+        EXPECT_TRUE(user || (f.rfind("example_2", 0) != 0 && f.rfind("example_3", 0) != 0 && f.rfind("n2.", 0) != 0))
+            << f;
+    }
+    EXPECT_TRUE(fs::exists(in("example_4.pan")));
+    EXPECT_FALSE(has_no_value(read_text(in("n2_2.out"))));
+    for (const std::string& suffix : kExampleSuffixes) {
+        const SpectrumTable t = load_spectrum(in("n2_2." + suffix));
+        EXPECT_FALSE(t.rows.empty()) << suffix;
+        EXPECT_TRUE(t.bad.empty()) << suffix << ": " << (t.bad.empty() ? "" : t.bad.front());
+    }
+    std::error_code ec;
+    fs::remove_all(own, ec);
 }
 
 // t_bst 0: the bulge law begins at its full share and falls at once.
