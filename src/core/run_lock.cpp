@@ -380,25 +380,27 @@ std::optional<std::set<std::string>> folder_entries(const std::string& folder) {
 // one.
 bool named_after(const std::optional<std::set<std::string>>& entries, const std::string& folder,
                  const std::string& base) {
-    std::vector<std::string> pans;
-    for (char d = '0'; d <= '9'; ++d) pans.push_back(base + "_" + d + ".pan");
+    std::vector<std::string> names;
+    for (char d = '0'; d <= '9'; ++d) names.push_back(base + "_" + d + ".pan");
     if (entries) {
         const auto it = entries->lower_bound(base + ".");
         if (it != entries->end() && it->compare(0, base.size() + 1, base + ".") == 0) return true;
-        return std::any_of(pans.begin(), pans.end(), [&](const std::string& n) { return entries->count(n) != 0; });
+        return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return entries->count(n) != 0; });
     }
     for (const char* ext : {".par", ".lin", ".bst", ".pan", ".lvg", ".out", ".spe"})
-        pans.push_back(base + ext);
+        names.push_back(base + ext);
     struct stat st {};
-    return std::any_of(pans.begin(), pans.end(),
+    return std::any_of(names.begin(), names.end(),
                        [&](const std::string& n) { return ::lstat((folder + n).c_str(), &st) == 0; });
 }
 
-// The first name <name>_N (N = 2, 3, ...) that no file of its folder is named
-// after, so that what a copy is told to write never replaces a file.
-std::string free_name(const std::string& name) {
+// The first of name itself (when as_is), <name>_2, <name>_3, ... that no file
+// of its folder is named after, so that what a copy is told to write never
+// replaces a file.
+std::string free_name(const std::string& name, bool as_is = false) {
     const auto [folder, base] = split_folder(name);
     const auto entries = folder_entries(folder);
+    if (as_is && !named_after(entries, folder, base)) return name;
     for (unsigned long n = 2;; ++n) {
         const std::string b = base + "_" + std::to_string(n);
         if (!named_after(entries, folder, b)) return folder + b;
@@ -426,13 +428,10 @@ std::vector<std::string> model_file_advice(const Run& run, const std::string& mo
     // without a result name of its own, its result files. A result name given
     // that already names files is replaced by a free one.
     const std::string copy = free_name(model);
-    std::string res, new_res;
+    std::string res;
     for (const std::string& o : run.modname.opt)
         if (const Override ov = split_override(o); ov.key == "nameres") res = upto_blank(ov.value);
-    if (!res.empty()) {
-        const auto [rfolder, rbase] = split_folder(res);
-        if (named_after(folder_entries(rfolder), rfolder, rbase)) new_res = free_name(res);
-    }
+    const std::string free_res = res.empty() ? res : free_name(res, true);
     std::string cmd = "cp " + shell_word(model + ".par") + " " + shell_word(copy + ".par");
     auto copy_input = [&](const char* ext) {
         if (file_exists(model + ext)) cmd += "; cp " + shell_word(model + ext) + " " + shell_word(copy + ext);
@@ -449,7 +448,7 @@ std::vector<std::string> model_file_advice(const Run& run, const std::string& mo
     for (const std::string& o : run.modname.opt) {
         const auto [key, value] = split_override(o);
         namesf = namesf || key == "namesf";
-        args += " " + shell_word(key + "=" + (key == "nameres" && !new_res.empty() ? new_res : value));
+        args += " " + shell_word(key + "=" + (key == "nameres" && free_res != res ? free_res : value));
     }
     if (!namesf && istarfo != 6 && istarfo != 7) cmd += " " + shell_word("namesf=" + model);
     cmd += args;

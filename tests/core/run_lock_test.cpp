@@ -39,6 +39,14 @@ std::vector<std::string> folder_files(const std::string& dir = ".") {
     return names;
 }
 
+// The files of the working folder but its lock file, which a run may create
+// and leaves.
+std::vector<std::string> files_but_the_lock() {
+    std::vector<std::string> names = folder_files();
+    std::erase(names, std::string(".quelvo.lock"));
+    return names;
+}
+
 // A stand-in run in another process: it takes the lock of name in the working
 // folder, says so on a pipe, and holds it until it is killed.
 class OtherProcess {
@@ -420,7 +428,7 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.bst) test::write_text("m1.bst", c.bst);
-        const std::vector<std::string> before = folder_files();
+        const std::vector<std::string> before = files_but_the_lock();
         FolderLocks other;
         ASSERT_EQ(other.take("", c.held), Result::Taken);
         std::vector<std::string> args = {argv0, "m1"};
@@ -441,11 +449,7 @@ TEST_F(RunLocks, ARunStopsAtItsStartWhenItsFilesAreTaken) {
                 if (!c.copy.empty()) cmd = c.copy;
                 EXPECT_NE(out.find(c.then + "\n" + cmd + "\n"), std::string::npos) << out;
             }
-            std::vector<std::string> now = folder_files();
-            std::erase(now, std::string(".quelvo.lock"));
-            std::vector<std::string> was = before;
-            std::erase(was, std::string(".quelvo.lock"));
-            EXPECT_EQ(now, was);
+            EXPECT_EQ(files_but_the_lock(), before);
         } else {
             EXPECT_EQ(out.find("another run"), std::string::npos) << out;
             EXPECT_NE(out.find(c.ends), std::string::npos) << out;
@@ -496,7 +500,7 @@ TEST_F(RunLocks, TheCopyTakesNamesThatNoFileUses) {
             else
                 test::write_text(f, "the user's own " + f + "\n");
         }
-        const std::vector<std::string> before = folder_files();
+        const std::vector<std::string> before = files_but_the_lock();
         FolderLocks other;
         ASSERT_EQ(other.take("", "pan m1"), Result::Taken);
         std::vector<std::string> args = {argv0, "m1"};
@@ -508,11 +512,7 @@ TEST_F(RunLocks, TheCopyTakesNamesThatNoFileUses) {
         const std::string cmd = " cp m1.par " + c.copy + ".par; cp m1.lin " + c.copy + ".lin; " + argv0 + " " +
                                 c.copy + " namesf=m1" + c.args_said + " istarfo=3\n";
         EXPECT_NE(out.find("under another name:\n" + cmd), std::string::npos) << out;
-        std::vector<std::string> now = folder_files();
-        std::erase(now, std::string(".quelvo.lock"));
-        std::vector<std::string> was = before;
-        std::erase(was, std::string(".quelvo.lock"));
-        EXPECT_EQ(now, was);
+        EXPECT_EQ(files_but_the_lock(), before);
         for (const std::string& f : c.files) {
             if (f.rfind("->", 0) == 0)
                 fs::remove(f.substr(2));
